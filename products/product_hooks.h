@@ -1,0 +1,32 @@
+// What each product supplies to the framework. The module is built for one product,
+// so these are plain functions resolved at link time.
+#pragma once
+
+#include <cstdint>
+
+#include "products/product_info.h"
+#include "settings/settings_record.h"
+
+struct StateRecord;
+
+const ProductInfo& ThisProduct();
+
+// One settings field under a scripting key. enumType 0 means an integer.
+struct ScriptBinding {
+  uint32_t key;
+  uint32_t enumType;
+  int32_t SettingsFields::*field;
+  bool readBack;  // read from a replayed descriptor (all are written)
+};
+// The bindings in the order the descriptor writer puts them.
+const ScriptBinding* ProductScriptBindings(int* count);
+// The zero-terminated key list handed to the host when a descriptor is opened for
+// reading. The host clears keys as it delivers them, so callers copy it into
+// writable memory first.
+const uint32_t* ProductReadKeys(int* count);
+
+// Writes the product's parameter defaults.
+void ResetParameters(SettingsRecord* settings);
+
+// Start of a run: mark cached intermediate values stale.
+void ProductStartOfRun(SettingsRecord* settings, StateRecord* state);
