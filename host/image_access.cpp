@@ -1,7 +1,11 @@
-// Reading and writing the host's rectangles in either coordinate width.
+// The exchange with the host image: rectangles in either coordinate width, region
+// requests, and pixels converted between host samples and float colours.
 #include "host/image_access.h"
 
+#include "host/host_services.h"
 #include "host/plugin_globals.h"
+#include "host/state_record.h"
+#include "settings/settings_record.h"
 
 bool UsesBigDocument() {
   return gFilterRecord->bigDocumentData &&
@@ -60,4 +64,214 @@ void ClearHostRects() {
     big->outRect32 = empty;
     big->maskRect32 = empty;
   }
+}
+
+// ---- pixel exchange --------------------------------------------------------------
+
+void HostRequestRegion(const VRect& rect) {
+  const int32_t s = gSettings && gSettings->previewScale > 0 ? gSettings->previewScale : 1;
+  const VPoint origin = HostFloatCoord();
+  const int32_t panX = gSettings ? gSettings->panX : 0;
+  const int32_t panY = gSettings ? gSettings->panY : 0;
+  const int32_t dx = origin.h / s + panX / s;
+  const int32_t dy = origin.v / s + panY / s;
+  const VRect region = {rect.top + dy, rect.left + dx, rect.bottom + dy, rect.right + dx};
+  SetHostInRect(region);
+  SetHostOutRect(region);
+  if (gFilterRecord->haveMask) SetHostMaskRect(region);
+  gFilterRecord->inLoPlane = gFilterRecord->outLoPlane = 0;
+  gFilterRecord->inHiPlane = gFilterRecord->outHiPlane = int16_t(gFilterRecord->planes - 1);
+  gFilterRecord->inputRate = gFilterRecord->maskRate = Fixed(s) << 16;
+  gFilterRecord->inputPadding = gFilterRecord->outputPadding = gFilterRecord->maskPadding =
+      plugInWantsEdgeReplication;
+  gFilterRecord->inPreDummyPlanes = gFilterRecord->inPostDummyPlanes = 0;
+  gFilterRecord->outPreDummyPlanes = gFilterRecord->outPostDummyPlanes = 0;
+  gFilterRecord->autoMask = 0;
+}
+
+uint8_t SampleTo8(float value) {
+  float scaled = value * 255.0f + 0.5f;
+  if (!(scaled > 0.0f)) return 0;  // also catches NaN
+  if (scaled >= 255.0f) return 255;
+  return uint8_t(scaled);
+}
+
+uint16_t SampleTo16(float value) {
+  float scaled = value * 32768.0f + 0.5f;
+  if (!(scaled > 0.0f)) return 0;
+  if (scaled >= 32768.0f) return 32768;
+  return uint16_t(scaled);
+}
+
+namespace {
+
+enum SampleKind { kSample8, kSample16, kSampleFloat };
+
+SampleKind HostSampleKind() {
+  if (ModeIsFloat()) return kSampleFloat;
+  if (ModeIs16Bit()) return kSample16;
+  return kSample8;
+}
+
+// Reads sample i of a pixel as 0..1 (float samples unscaled).
+inline float LoadSample(const uint8_t* pixel, int i, SampleKind kind) {
+  switch (kind) {
+    case kSample8:
+      return float(pixel[i]) * (1.0f / 255.0f);
+    case kSample16:
+      return float(reinterpret_cast<const uint16_t*>(pixel)[i]) * (1.0f / 32768.0f);
+    default:
+      return reinterpret_cast<const float*>(pixel)[i];
+  }
+}
+
+inline void StoreSample(uint8_t* pixel, int i, SampleKind kind, float value) {
+  switch (kind) {
+    case kSample8:
+      pixel[i] = SampleTo8(value);
+      break;
+    case kSample16:
+      reinterpret_cast<uint16_t*>(pixel)[i] = SampleTo16(value);
+      break;
+    default:
+      reinterpret_cast<float*>(pixel)[i] = value;
+      break;
+  }
+}
+
+int SampleSize(SampleKind kind) { return kind == kSample8 ? 1 : kind == kSample16 ? 2 : 4; }
+
+}  // namespace
+
+void HostReadRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, Colour* colours) {
+  if (!gFilterRecord->inData) {
+    for (int32_t i = 0; i < count; ++i) colours[i] = {0, 0, 0, 0};
+    return;
+  }
+  if (y < tile.top || y >= tile.bottom) return;
+  const SampleKind kind = HostSampleKind();
+  const int stride = (gFilterRecord->inHiPlane - gFilterRecord->inLoPlane + 1) * SampleSize(kind);
+  const bool grey = gFilterRecord->planes < 3;
+  const bool transparency = EditableTransparency();
+  const int samplesPerPixel = gFilterRecord->inHiPlane - gFilterRecord->inLoPlane + 1;
+  // A host that misstates the layer planes must not make us read past the pixel.
+  const bool alphaPresent = transparency && gFilterRecord->inLayerPlanes >= 0 &&
+                            gFilterRecord->inLayerPlanes < samplesPerPixel;
+  const int alphaIndex = gFilterRecord->inLayerPlanes;
+  const uint8_t* row = static_cast<const uint8_t*>(gFilterRecord->inData) +
+                       int64_t(y - tile.top) * gFilterRecord->inRowBytes;
+  int32_t first = x0 < tile.left ? tile.left : x0;
+  int32_t end = x0 + count > tile.right ? tile.right : x0 + count;
+  for (int32_t x = first; x < end; ++x) {
+    const uint8_t* pixel = row + int64_t(x - tile.left) * stride;
+    Colour& c = colours[x - x0];
+    if (grey) {
+      c.red = c.green = c.blue = LoadSample(pixel, 0, kind);
+    } else {
+      c.red = LoadSample(pixel, 0, kind);
+      c.green = LoadSample(pixel, 1, kind);
+      c.blue = LoadSample(pixel, 2, kind);
+    }
+    c.alpha = alphaPresent ? LoadSample(pixel, alphaIndex, kind) : 1.0f;
+  }
+}
+
+void HostReadPixel(int32_t x, int32_t y, const VRect& tile, Colour* colour) {
+  HostReadRow(x, y, 1, tile, colour);
+}
+
+void HostMaskRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, float* values) {
+  if (!gFilterRecord->maskData) {
+    for (int32_t i = 0; i < count; ++i) values[i] = 1.0f;
+    return;
+  }
+  const uint8_t* row = static_cast<const uint8_t*>(gFilterRecord->maskData) +
+                       int64_t(y - tile.top) * gFilterRecord->maskRowBytes;
+  const bool rowInside = y >= tile.top && y < tile.bottom;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t x = x0 + i;
+    values[i] = rowInside && x >= tile.left && x < tile.right
+                    ? float(row[x - tile.left]) * (1.0f / 255.0f)
+                    : 0.0f;
+  }
+}
+
+float HostMaskValue(int32_t x, int32_t y, const VRect& tile) {
+  float value = 0.0f;
+  HostMaskRow(x, y, 1, tile, &value);
+  return value;
+}
+
+namespace {
+
+void WritePreviewRow(int32_t x0, int32_t y, int32_t count, const Colour* colours) {
+  PreviewBuffer& preview = gState->previewBuffer;
+  uint8_t* pixels = static_cast<uint8_t*>(preview.buffer.memory);
+  if (!pixels || preview.width <= 0 || preview.height <= 0) return;
+  const int32_t row = y < 0 ? 0 : y >= preview.height ? preview.height - 1 : y;
+  const bool grey = preview.planes < 3;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t x = x0 + i;
+    x = x < 0 ? 0 : x >= preview.width ? preview.width - 1 : x;
+    const int64_t at = int64_t(row) * preview.width + x;
+    if (grey) {
+      pixels[at] = SampleTo8(colours[i].green);
+    } else {
+      pixels[at] = SampleTo8(colours[i].red);
+      pixels[at + preview.planeSize] = SampleTo8(colours[i].green);
+      pixels[at + 2 * int64_t(preview.planeSize)] = SampleTo8(colours[i].blue);
+    }
+  }
+}
+
+void WriteHostRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
+                  const Colour* colours) {
+  if (!gFilterRecord->outData) return;
+  const VRect out = HostOutRect();
+  const int32_t rowInTile = y - tile.top;
+  if (rowInTile < 0 || rowInTile >= RectHeight(tile) || rowInTile >= RectHeight(out)) return;
+  const int32_t columns = RectWidth(tile) < RectWidth(out) ? RectWidth(tile) : RectWidth(out);
+  const SampleKind kind = HostSampleKind();
+  const int planes = gFilterRecord->planes;
+  const int stride = planes * SampleSize(kind);
+  const bool grey = planes < 3;
+  const bool transparency = EditableTransparency();
+  const int alphaIndex = gFilterRecord->inLayerPlanes;
+  uint8_t* row = static_cast<uint8_t*>(gFilterRecord->outData) +
+                 int64_t(rowInTile) * gFilterRecord->outRowBytes;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t column = x0 + i - tile.left;
+    if (column < 0 || column >= columns) continue;
+    uint8_t* pixel = row + int64_t(column) * stride;
+    const Colour& c = colours[i];
+    if (grey) {
+      StoreSample(pixel, 0, kind, c.green);
+    } else {
+      StoreSample(pixel, 0, kind, c.red);
+      StoreSample(pixel, 1, kind, c.green);
+      StoreSample(pixel, 2, kind, c.blue);
+    }
+    if (transparency && alphaIndex >= 0 && alphaIndex < planes)
+      StoreSample(pixel, alphaIndex, kind, c.alpha);
+  }
+}
+
+}  // namespace
+
+void HostWriteRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
+                  const Colour* colours) {
+  switch (gSettings ? gSettings->renderMode : 0) {
+    case 0:
+      WriteHostRow(x0, y, count, tile, colours);
+      break;
+    case 1:
+      WritePreviewRow(x0, y, count, colours);
+      break;
+    default:
+      break;  // internal images are written by the tiled-image code
+  }
+}
+
+void HostWritePixel(int32_t x, int32_t y, const Colour& colour, const VRect& tile) {
+  HostWriteRow(x, y, 1, tile, &colour);
 }

@@ -19,3 +19,35 @@ void ClearHostRects();
 
 inline int32_t RectWidth(const VRect& r) { return r.right - r.left; }
 inline int32_t RectHeight(const VRect& r) { return r.bottom - r.top; }
+
+// ---- pixel exchange --------------------------------------------------------------
+// Pixels are exchanged as float colours: 0..1 for 8-bit (full range 255) and 16-bit
+// (full range 32768) images, unbounded for float images. Integer samples are produced
+// by rounding to nearest, so that an unchanged colour gives back the sample it came
+// from. `tile` is the rectangle passed to HostRequestRegion, before its offsets.
+
+struct Colour;
+
+// Asks the host for a region given in preview coordinates (full-size when
+// previewScale is 1): offsets by the floating selection and the pan, sets the input,
+// output and (with a mask) mask rectangles, all planes, rate previewScale, edge
+// replication. The caller then calls HostAdvance.
+void HostRequestRegion(const VRect& rect);
+
+// Leaves `colour` untouched for a pixel outside the tile; all zero without input data.
+void HostReadPixel(int32_t x, int32_t y, const VRect& tile, Colour* colour);
+// The selection at (x, y): 1 without a mask, 0 outside the tile, else mask byte / 255.
+float HostMaskValue(int32_t x, int32_t y, const VRect& tile);
+// Writes to the render target of the settings' renderMode (0 host output, 1 preview).
+void HostWritePixel(int32_t x, int32_t y, const Colour& colour, const VRect& tile);
+
+// Row forms of the same, for the render loops: pixels x0..x0+count-1 of row y.
+void HostReadRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, Colour* colours);
+void HostMaskRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, float* values);
+void HostWriteRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
+                  const Colour* colours);
+
+// A float colour channel as an integer sample: value × full range, rounded to nearest
+// and clamped to 0..full range.
+uint8_t SampleTo8(float value);
+uint16_t SampleTo16(float value);

@@ -44,7 +44,7 @@ struct StateFields {
   uint8_t freshInvocation;  // set by Parameters; the next Start resets export sizes
   uint8_t dialogEntered;
   uint8_t dialogResult;  // 0 none yet, 1 OK, 2 Cancel
-  VRect viewRect;
+  VRect viewRect;  // the preview region: reduced image coordinates the preview shows
   float viewScale;
   int32_t viewState[5];
   VRect filterRect;  // recorded at Prepare
@@ -52,6 +52,9 @@ struct StateFields {
   WorkBuffer scratchImage;
   WorkBuffer thumbnailImage;
   PreviewBuffer previewBuffer;
+  VRect previewPane;        // dialog client area available for the picture
+  int32_t fitScale;         // the reduction at which the whole image fits
+  int32_t naturalFitScale;  // the same, whether or not the host can scale
   int32_t cachedValues[4];  // product intermediates; kStaleValue until computed
   int32_t bandCount;
   int32_t bandsFinished;

@@ -28,5 +28,14 @@ const uint32_t* ProductReadKeys(int* count);
 // Writes the product's parameter defaults.
 void ResetParameters(SettingsRecord* settings);
 
+struct RenderJob;
+
+// Before every render, on the calling thread: rebuild the per-render tables from the
+// settings. False when the product has nothing to render with.
+bool PrepareRender(StateRecord* state);
+// On a worker thread, once per job: the pixel work of kind 2 (render tile) on the job's
+// own tile buffer. Other kinds are not the product's and do nothing.
+RenderJob* RunProductJob(RenderJob* job, int32_t kind);
+
 // Start of a run: mark cached intermediate values stale.
 void ProductStartOfRun(SettingsRecord* settings, StateRecord* state);

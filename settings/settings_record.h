@@ -109,3 +109,7 @@ constexpr int32_t kSettingsFormatVersion =
 // Resets the record for a new run: run flags, preview state, glue mode 1, the
 // settings name and the product's parameter defaults. Spare fields are kept.
 void ResetSettingsForRun(SettingsRecord* settings);
+
+// Copies what counts as the settings' parameters (glue mode, the product's parameters,
+// the spare parameter slots and the settings name), leaving render state alone.
+void CopyParameterFields(SettingsRecord* to, const SettingsRecord& from);

@@ -48,3 +48,9 @@ void ProductStartOfRun(SettingsRecord* settings, StateRecord* state) {
   settings->builtSharpen = kStaleValue;
   settings->builtColors = kStaleValue;
 }
+
+// The pixel-art kernel is not built yet: the product renders nothing and the image
+// stays as it was.
+bool PrepareRender(StateRecord*) { return false; }
+
+RenderJob* RunProductJob(RenderJob* job, int32_t) { return job; }
