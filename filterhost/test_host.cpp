@@ -62,6 +62,8 @@ Fixed EffectiveRate(const TestHost& host, Fixed rate) {
 }
 
 bool HostCancelState(const TestHost& host) {
+  if (host.settings.abortObserver && host.settings.abortObserver(host.settings.observerContext))
+    return true;
   return host.settings.abortAfterCalls >= 0 && host.abortCalls > host.settings.abortAfterCalls;
 }
 
@@ -187,6 +189,8 @@ void HOSTCALL ReportProgress(int32_t done, int32_t total) {
   if (!host) return;
   GuardedCall(0, [&] {
     host->progress.push_back(ProgressCall{done, total});
+    if (host->settings.progressObserver)
+      host->settings.progressObserver(host->settings.observerContext, done, total);
     return 0;
   });
 }

@@ -63,6 +63,11 @@ struct HostSettings {
   bool replayDescriptor = true;       // attach the last recorded descriptor at each run
   int32_t extraRowBytes = 0;          // slack after each row of inData/outData/maskData
   int32_t maxContinueCalls = 100000;  // guard against plug-ins that never clear their rects
+  // Told of every progress report; asked at every abort check (true = the user cancels).
+  // Either may be null; both get observerContext.
+  void (*progressObserver)(void* context, int32_t done, int32_t total) = nullptr;
+  bool (*abortObserver)(void* context) = nullptr;
+  void* observerContext = nullptr;
   HostFaults faults;
 };
 

@@ -2,6 +2,7 @@
 // requests, and pixels converted between host samples and float colours.
 #include "host/image_access.h"
 
+#include "glue/glue_blend.h"
 #include "host/host_services.h"
 #include "host/plugin_globals.h"
 #include "host/state_record.h"
@@ -89,20 +90,6 @@ void HostRequestRegion(const VRect& rect) {
   gFilterRecord->autoMask = 0;
 }
 
-uint8_t SampleTo8(float value) {
-  float scaled = value * 255.0f + 0.5f;
-  if (!(scaled > 0.0f)) return 0;  // also catches NaN
-  if (scaled >= 255.0f) return 255;
-  return uint8_t(scaled);
-}
-
-uint16_t SampleTo16(float value) {
-  float scaled = value * 32768.0f + 0.5f;
-  if (!(scaled > 0.0f)) return 0;
-  if (scaled >= 32768.0f) return 32768;
-  return uint16_t(scaled);
-}
-
 namespace {
 
 enum SampleKind { kSample8, kSample16, kSampleFloat };
@@ -128,10 +115,10 @@ inline float LoadSample(const uint8_t* pixel, int i, SampleKind kind) {
 inline void StoreSample(uint8_t* pixel, int i, SampleKind kind, float value) {
   switch (kind) {
     case kSample8:
-      pixel[i] = SampleTo8(value);
+      pixel[i] = uint8_t(FloatToSample(value, 255));
       break;
     case kSample16:
-      reinterpret_cast<uint16_t*>(pixel)[i] = SampleTo16(value);
+      reinterpret_cast<uint16_t*>(pixel)[i] = uint16_t(FloatToSample(value, 32768));
       break;
     default:
       reinterpret_cast<float*>(pixel)[i] = value;
@@ -215,11 +202,11 @@ void WritePreviewRow(int32_t x0, int32_t y, int32_t count, const Colour* colours
     x = x < 0 ? 0 : x >= preview.width ? preview.width - 1 : x;
     const int64_t at = int64_t(row) * preview.width + x;
     if (grey) {
-      pixels[at] = SampleTo8(colours[i].green);
+      pixels[at] = uint8_t(FloatToSample(colours[i].green, 255));
     } else {
-      pixels[at] = SampleTo8(colours[i].red);
-      pixels[at + preview.planeSize] = SampleTo8(colours[i].green);
-      pixels[at + 2 * int64_t(preview.planeSize)] = SampleTo8(colours[i].blue);
+      pixels[at] = uint8_t(FloatToSample(colours[i].red, 255));
+      pixels[at + preview.planeSize] = uint8_t(FloatToSample(colours[i].green, 255));
+      pixels[at + 2 * int64_t(preview.planeSize)] = uint8_t(FloatToSample(colours[i].blue, 255));
     }
   }
 }

@@ -46,8 +46,3 @@ void HostReadRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, Colour
 void HostMaskRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, float* values);
 void HostWriteRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
                   const Colour* colours);
-
-// A float colour channel as an integer sample: value × full range, rounded to nearest
-// and clamped to 0..full range.
-uint8_t SampleTo8(float value);
-uint16_t SampleTo16(float value);
