@@ -475,7 +475,10 @@ Colour ComposePixel(const ComposeSettings& settings, int x, int y, Colour filter
   const bool floatTarget = settings.targetIsFloat && !preview;
   Colour f = filtered;
 
-  if (!floatTarget) f.alpha = float(f.alpha * 1.007);
+  // No alpha boost here: integer samples are rounded to nearest when written, so an
+  // alpha that came from a sample goes back to the same sample. (A 0.7% boost would only
+  // make up for truncation, and with rounding it would change the transparency of
+  // untouched pixels.)
   f.alpha = f.alpha > 0 ? (f.alpha < 1.0f ? f.alpha : 1.0f) : 0.0f;
   f.red = RaiseToZero(f.red);
   f.green = RaiseToZero(f.green);

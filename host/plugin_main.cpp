@@ -182,7 +182,11 @@ void DoStart() {
 
   if (accepted) {
     OSErr rendered = RenderFinal();
-    if (rendered != noErr) SetResult(rendered);
+    if (rendered != noErr) {
+      // A host calls no Finish after a failed Start: release everything now.
+      SetResult(rendered);
+      TearDown();
+    }
   } else {
     gSettings->marker = marker;
     SetResult(userCanceledErr);
