@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
-# The main job: builds what is needed and shows what each plug-in module declares to
-# a host (its menu entry, image modes and scripting dictionary).
+# The main job: builds what is needed, then filters the bundled sample photograph with
+# Velvet Hue through the command-line host and writes the results under out/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
 
-need_build=0
-for f in build/native/filterhost/filterhost "build/win32/modules/Velvet Hue-168 32bit.8bf" \
-         "build/win64/modules/Grain Wreck-168 64bit.8bf"; do
-  [ -e "$f" ] || need_build=1
-done
-if [ "$need_build" = 1 ]; then
+filterhost=build/native/filterhost/filterhost
+if [ ! -x "$filterhost" ] || ! command -v cmake >/dev/null 2>&1; then
   scripts/setup.sh
 fi
-scripts/build.sh native win32 win64 >/dev/null
+scripts/build.sh native
 
-for module in build/win32/modules/*.8bf build/win64/modules/*.8bf; do
-  echo "================================================================"
-  build/native/filterhost/filterhost info "$module"
-done
+sample=resources/samples/coffee.png
+velvet="build/native/modules/Velvet Hue-168.so"
+out=out/velvet_hue
+mkdir -p "$out"
+
+apply() {
+  local name="$1"; shift
+  "$filterhost" apply --plugin "$velvet" --in "$sample" --out "$out/$name.png" "$@"
+  echo "  $out/$name.png  ($*)"
+}
+
+echo "Velvet Hue on $sample:"
+apply neutral
+apply hue-turn --param hue=20
+apply desaturated --param saturation=0
+apply warm-glue-color --param hue=62 --param saturation=80 --glue color
+
 echo
-echo "Modules:  $root/build/win32/modules, $root/build/win64/modules (Windows), $root/build/native/modules (Linux)"
-echo "CLI:      $root/build/native/filterhost/filterhost --help"
+echo "Results:  $root/$out/"
+echo "Modules:  $root/build/native/modules/ (Linux); ./test.sh also builds the Windows .8bf files"
+echo "CLI:      $root/$filterhost --help"

@@ -125,12 +125,6 @@ int RunApply(const SubCommand& command, const std::vector<std::string>& args) {
   return RunApplyCommand(args);
 }
 
-// Placeholder for sub-commands whose implementation has not landed in this build.
-int RunNotAvailable(const SubCommand& command, const std::vector<std::string>& args) {
-  std::fprintf(stderr, "filterhost %s: not available yet\n", command.name);
-  return kExitBadInput;
-}
-
 const SubCommand kSubCommands[] = {
     {"info", "show what a plug-in module declares (PiPL, AETE, exports)",
      "usage: filterhost info MODULE [--json]\n"

@@ -810,6 +810,10 @@ int32_t HandleSize(const TestHost& host, Handle handle) {
   return it != host.state->handles.end() && it->second->live ? it->second->size : -1;
 }
 
+HostCallScope::HostCallScope(TestHost& host) : previous(gActiveHost) { gActiveHost = &host; }
+
+HostCallScope::~HostCallScope() { gActiveHost = previous; }
+
 size_t LiveBufferCount(const TestHost& host) {
   size_t count = 0;
   for (const auto& entry : host.state->buffers) count += entry.second->live ? 1 : 0;

@@ -175,6 +175,18 @@ RunResult RunFilter(TestHost& host, const RunOptions& options);
 // The record of the current (or last) run; null before the first.
 FilterRecord* CurrentRecord(TestHost& host);
 
+// Makes `host` the active host for the scope's length, as CallSelector does around a
+// plug-in call, so that a program linking the plug-in's code can call its functions
+// directly (a preview render, say) with the host's procedures answering. Restores the
+// previously active host at the end.
+struct HostCallScope {
+  explicit HostCallScope(TestHost& host);
+  ~HostCallScope();
+  HostCallScope(const HostCallScope&) = delete;
+  HostCallScope& operator=(const HostCallScope&) = delete;
+  TestHost* previous;
+};
+
 size_t LiveHandleCount(const TestHost& host);
 // Live handles other than the ones the host keeps for the plug-in (parameters, the
 // handle in the data slot, the descriptor attached to the record).
