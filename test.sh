@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
 
 scripts/setup.sh
-scripts/build.sh native asan win32 win64
+scripts/build.sh native asan tsan win32 win64
 
 source scripts/wine-session.sh
 trap wine_session_stop EXIT
@@ -27,14 +27,18 @@ export TALLOW_WIN64_MODULES="$root/build/win64/modules"
 run_suite native ctest --test-dir build/native --output-on-failure
 run_suite asan env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure
+run_suite tsan env TSAN_OPTIONS=halt_on_error=1 \
+  ctest --test-dir build/tsan --output-on-failure -R '^(test_worker_pool)$'
 wine_session_start
 if can_run_32bit; then
   run_suite "win32 (Wine)" ctest --test-dir build/win32 --output-on-failure
+  run_suite "same files (win32)" tests/cli/same_files.sh "$root" wine win32
 else
   echo "== tests: win32 (Wine) NOT RUN: this machine cannot run 32-bit x86 programs, which"
   echo "   32-bit Wine needs. The 32-bit modules were built and their files checked natively."
 fi
 run_suite "win64 (Wine)" ctest --test-dir build/win64 --output-on-failure
+run_suite "same files (win64)" tests/cli/same_files.sh "$root" "$WINE64_LOADER" win64
 
 echo
 echo "Modules:    build/win32/modules/*.8bf, build/win64/modules/*.8bf, build/native/modules/*.so"

@@ -2,6 +2,7 @@
 # Configures and builds the requested flavours under build/:
 #   native  Linux release build: modules as .so, the filterhost tool, unit tests
 #   asan    Linux build under AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan    the threaded code's tests under ThreadSanitizer
 #   win32   Windows x86 modules (.8bf) and test programs, cross-built
 #   win64   Windows x86-64 modules (.8bf) and test programs, cross-built
 # With no argument it builds native, win32 and win64.
@@ -10,15 +11,20 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="${TALLOW_JOBS:-$(nproc)}"
 deps="${TALLOW_DEPS:-/opt/tallowmere-deps}"
 
+# The thread-sanitizer build covers the code that runs threads: the pool's tests.
+TSAN_TARGETS="test_worker_pool"
+
 configure_and_build() {
   local name="$1"; shift
   local dir="$root/build/$name"
+  local targets=()
+  [ "$name" = tsan ] && targets=(--target $TSAN_TARGETS)
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$root" -B "$dir" -G Ninja "$@" >"$root/build/$name.configure.log" 2>&1 || {
       cat "$root/build/$name.configure.log"; echo "build.sh: configuring $name failed" >&2; exit 1; }
   fi
   echo "== building $name"
-  cmake --build "$dir" -j "$jobs" >"$root/build/$name.build.log" 2>&1 || {
+  cmake --build "$dir" -j "$jobs" "${targets[@]}" >"$root/build/$name.build.log" 2>&1 || {
     grep -E -B2 -A8 'error|FAILED' "$root/build/$name.build.log" | head -60
     echo "build.sh: building $name failed (full log: build/$name.build.log)" >&2; exit 1; }
 }
