@@ -6,6 +6,7 @@
 #include "host/host_services.h"
 #include "host/plugin_globals.h"
 #include "host/state_record.h"
+#include "render/preview_geometry.h"
 #include "settings/settings_record.h"
 
 bool UsesBigDocument() {
@@ -261,4 +262,52 @@ void HostWriteRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
 
 void HostWritePixel(int32_t x, int32_t y, const Colour& colour, const VRect& tile) {
   HostWriteRow(x, y, 1, tile, &colour);
+}
+
+void CopyRegionToPreview() {
+  const int32_t s = gSettings->previewScale > 0 ? gSettings->previewScale : 1;
+  ComputePreviewGeometry(s);
+  PreviewBuffer& preview = gState->previewBuffer;
+  preview.planes = gFilterRecord->planes;
+  const int64_t needed = int64_t(preview.planes) * preview.planeSize;
+  if (needed <= 0) return;
+  if (!preview.buffer.memory || needed > preview.totalSize) {
+    WorkBufferFree(&preview.buffer);
+    preview.buffer = WorkBufferAlloc(size_t(needed));
+    if (!preview.buffer.memory) {
+      preview.totalSize = 0;
+      return;
+    }
+  }
+  preview.totalSize = int32_t(needed);
+
+  // The region the preview shows, in reduced coordinates, as the preview render asks
+  // for it, so that the unfiltered and the filtered picture cover the same area.
+  const VRect region = gState->viewRect;
+  HostRequestRegion(region);
+  const SampleKind kind = HostSampleKind();
+  uint8_t* pixels = static_cast<uint8_t*>(preview.buffer.memory);
+  for (int16_t p = 0; p < preview.planes; ++p) {
+    gFilterRecord->inLoPlane = gFilterRecord->inHiPlane = p;
+    if (HostAdvance() != noErr) return;
+    if (!gFilterRecord->inData) return;
+    for (int32_t y = 0; y < preview.height; ++y) {
+      const uint8_t* row = static_cast<const uint8_t*>(gFilterRecord->inData) +
+                           int64_t(y) * gFilterRecord->inRowBytes;
+      uint8_t* out = pixels + int64_t(p) * preview.planeSize + int64_t(y) * preview.width;
+      for (int32_t x = 0; x < preview.width; ++x) {
+        switch (kind) {
+          case kSample8:
+            out[x] = row[x];
+            break;
+          case kSample16:
+            out[x] = uint8_t((10 * int32_t(reinterpret_cast<const uint16_t*>(row)[x])) / 1285);
+            break;
+          default:
+            out[x] = uint8_t(FloatToSample(reinterpret_cast<const float*>(row)[x], 255));
+            break;
+        }
+      }
+    }
+  }
 }

@@ -46,3 +46,8 @@ void HostReadRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, Colour
 void HostMaskRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, float* values);
 void HostWriteRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
                   const Colour* colours);
+
+// Fills the preview buffer with the unfiltered pixels of the preview region at the
+// current previewScale, one plane per host request (used while the view is dragged).
+// A host error is left in the plug-in's result and ends the copy.
+void CopyRegionToPreview();

@@ -259,6 +259,10 @@ extern "C" PLUGIN_EXPORT void HOSTCALL PluginMain(int16_t selector, void* parame
       SetResult(filterBadParameters);
       return;
     }
+    // Opt in to 32-bit coordinates wherever the host offers them: the 16-bit rectangles
+    // cannot describe images over 32767 pixels, which would otherwise be cut short.
+    if (gFilterRecord->bigDocumentData)
+      gFilterRecord->bigDocumentData->PluginUsing32BitCoordinates = 1;
     Dispatch(selector);
   } catch (...) {
     SetResult(memFullErr);

@@ -183,6 +183,56 @@ TEST_F(RenderTest, FloatImagesIgnoreTheGlueMode) {
   EXPECT_FALSE(host.image.pixels == normal8);
 }
 
+TEST_F(RenderTest, ImagesWiderThanSixteenBitCoordinates) {
+  host.image = TestPicture(40000, 3, 3, 8);
+  const HostImage before = host.image;
+  Settings turn;
+  turn.hue = 20;
+  ASSERT_EQ(Run(turn).result, noErr);
+  int unchangedAtTheFarEnd = 0;
+  for (int32_t x = 39000; x < 40000; ++x)
+    unchangedAtTheFarEnd += ReadSample(host.image, x, 1, 0) == ReadSample(before, x, 1, 0) &&
+                            ReadSample(host.image, x, 1, 2) == ReadSample(before, x, 1, 2);
+  EXPECT_LT(unchangedAtTheFarEnd, 100);
+}
+
+TEST_F(RenderTest, KernelExtremes) {
+  const HostImage source = TestPicture(64, 40, 3, 8);
+  auto render = [&](Settings s) {
+    host.image = source;
+    EXPECT_EQ(Run(s).result, noErr);
+    return host.image;
+  };
+  Settings s;
+  s.luminance = 0;
+  HostImage black = render(s);
+  s.luminance = 100;
+  HostImage white = render(s);
+  s = Settings{};
+  s.saturation = 0;
+  HostImage grey = render(s);
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 64; ++x) {
+      for (int16_t p = 0; p < 3; ++p) {
+        ASSERT_EQ(ReadSample(black, x, y, p), 0) << x << "," << y;
+        ASSERT_EQ(ReadSample(white, x, y, p), 255) << x << "," << y;
+      }
+      // Without saturation the channels agree to the rounding of the conversion.
+      EXPECT_NEAR(ReadSample(grey, x, y, 0), ReadSample(grey, x, y, 2), 1.0) << x << "," << y;
+    }
+
+  // Hue 0 and hue 100 turn by half a turn either way: the same picture.
+  s = Settings{};
+  s.hue = 0;
+  HostImage back = render(s);
+  s.hue = 100;
+  HostImage forth = render(s);
+  int differing = 0;
+  for (size_t i = 0; i < back.pixels.size(); ++i)
+    differing += std::abs(int(back.pixels[i]) - int(forth.pixels[i])) > 1;
+  EXPECT_EQ(differing, 0);
+}
+
 // FNV-1a over the result pixels: the same table must come out of every build (native,
 // Windows x86 and x64), which proves that no platform maths reaches the pixels.
 uint32_t Fingerprint(const std::vector<uint8_t>& bytes) {
