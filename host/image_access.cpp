@@ -70,17 +70,22 @@ void ClearHostRects() {
 
 // ---- pixel exchange --------------------------------------------------------------
 
-void HostRequestRegion(const VRect& rect) {
+namespace {
+
+// The host rectangle a preview-coordinate rectangle stands for: moved by the floating
+// selection's origin and the pan, both reduced by previewScale.
+VRect HostRegionOf(const VRect& rect) {
   const int32_t s = gSettings && gSettings->previewScale > 0 ? gSettings->previewScale : 1;
   const VPoint origin = HostFloatCoord();
   const int32_t panX = gSettings ? gSettings->panX : 0;
   const int32_t panY = gSettings ? gSettings->panY : 0;
   const int32_t dx = origin.h / s + panX / s;
   const int32_t dy = origin.v / s + panY / s;
-  const VRect region = {rect.top + dy, rect.left + dx, rect.bottom + dy, rect.right + dx};
-  SetHostInRect(region);
-  SetHostOutRect(region);
-  if (gFilterRecord->haveMask) SetHostMaskRect(region);
+  return {rect.top + dy, rect.left + dx, rect.bottom + dy, rect.right + dx};
+}
+
+void SetRequestDetails() {
+  const int32_t s = gSettings && gSettings->previewScale > 0 ? gSettings->previewScale : 1;
   gFilterRecord->inLoPlane = gFilterRecord->outLoPlane = 0;
   gFilterRecord->inHiPlane = gFilterRecord->outHiPlane = int16_t(gFilterRecord->planes - 1);
   gFilterRecord->inputRate = gFilterRecord->maskRate = Fixed(s) << 16;
@@ -89,6 +94,24 @@ void HostRequestRegion(const VRect& rect) {
   gFilterRecord->inPreDummyPlanes = gFilterRecord->inPostDummyPlanes = 0;
   gFilterRecord->outPreDummyPlanes = gFilterRecord->outPostDummyPlanes = 0;
   gFilterRecord->autoMask = 0;
+}
+
+}  // namespace
+
+void HostRequestOutput(const VRect& rect) {
+  const VRect empty = {0, 0, 0, 0};
+  SetHostInRect(empty);
+  SetHostMaskRect(empty);
+  SetHostOutRect(HostRegionOf(rect));
+  SetRequestDetails();
+}
+
+void HostRequestRegion(const VRect& rect) {
+  const VRect region = HostRegionOf(rect);
+  SetHostInRect(region);
+  SetHostOutRect(region);
+  if (gFilterRecord->haveMask) SetHostMaskRect(region);
+  SetRequestDetails();
 }
 
 namespace {
@@ -196,6 +219,9 @@ void WritePreviewRow(int32_t x0, int32_t y, int32_t count, const Colour* colours
   PreviewBuffer& preview = gState->previewBuffer;
   uint8_t* pixels = static_cast<uint8_t*>(preview.buffer.memory);
   if (!pixels || preview.width <= 0 || preview.height <= 0) return;
+  // The buffer holds the preview region, whose corner need not be the origin.
+  y -= gState->viewRect.top;
+  x0 -= gState->viewRect.left;
   const int32_t row = y < 0 ? 0 : y >= preview.height ? preview.height - 1 : y;
   const bool grey = preview.planes < 3;
   for (int32_t i = 0; i < count; ++i) {

@@ -33,6 +33,9 @@ struct Colour;
 // output and (with a mask) mask rectangles, all planes, rate previewScale, edge
 // replication. The caller then calls HostAdvance.
 void HostRequestRegion(const VRect& rect);
+// The same for the output alone (empty input and mask rectangles): for writing results
+// whose originals were read before.
+void HostRequestOutput(const VRect& rect);
 
 // Leaves `colour` untouched for a pixel outside the tile; all zero without input data.
 void HostReadPixel(int32_t x, int32_t y, const VRect& tile, Colour* colour);

@@ -94,50 +94,76 @@ VRect HostTileOf(const RenderJob* job) {
   return {area.top + r.top, area.left + r.left, area.top + r.bottom, area.left + r.right};
 }
 
+// A job's side buffer keeps the unfiltered pixels, so that composing needs no second
+// read from the host; the selection goes into each cell's spare float.
+Colour* OriginalsOf(RenderJob* job) { return static_cast<Colour*>(job->sideBuffer.memory); }
+
+// Calling thread: the job's pixels, their originals and the selection from the host.
 void LoadJobPixels(RenderJob* job) {
   const VRect tile = HostTileOf(job);
   HostRequestRegion(tile);
   HostAdvance();
   const int32_t width = RectWidth(tile);
-  Colour row[kJobTileSize];
+  Colour* originals = OriginalsOf(job);
+  float mask[kJobTileSize];
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
+    Colour* row = originals + int64_t(y - tile.top) * width;
     for (int32_t i = 0; i < width; ++i) row[i] = {0, 0, 0, 1};
     HostReadRow(tile.left, y, width, tile, row);
+    HostMaskRow(tile.left, y, width, tile, mask);
     float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
       cell[0] = row[i].red;
       cell[1] = row[i].green;
       cell[2] = row[i].blue;
       cell[3] = row[i].alpha;
+      cell[4] = mask[i];
     }
   }
 }
 
-void RunRenderJob(RenderJob* job) { RunProductJob(job, job->kind); }
-
-void StoreJobPixels(RenderJob* job) {
+// Worker thread: the product's pixel work, then the compose step (pure arithmetic on
+// the job's own buffers and the render's fixed compose settings).
+void RunRenderJob(RenderJob* job) {
+  RunProductJob(job, job->kind);
   const VRect tile = HostTileOf(job);
-  HostRequestRegion(tile);
-  HostAdvance();
   const int32_t width = RectWidth(tile);
-  Colour original[kJobTileSize];
-  Colour result[kJobTileSize];
-  float mask[kJobTileSize];
+  const Colour* originals = OriginalsOf(job);
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
-    for (int32_t i = 0; i < width; ++i) original[i] = {0, 0, 0, 1};
-    HostReadRow(tile.left, y, width, tile, original);
-    HostMaskRow(tile.left, y, width, tile, mask);
-    const float* cell =
-        JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
+    const Colour* original = originals + int64_t(y - tile.top) * width;
+    float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
       const Colour filtered = {cell[0], cell[1], cell[2], cell[3]};
-      result[i] = ComposePixel(gCompose, tile.left + i, y, filtered, original[i], mask[i]);
+      const Colour result =
+          ComposePixel(gCompose, tile.left + i, y, filtered, original[i], cell[4]);
+      cell[0] = result.red;
+      cell[1] = result.green;
+      cell[2] = result.blue;
+      cell[3] = result.alpha;
     }
+  }
+}
+
+// Calling thread: the composed pixels to the render target. A preview needs nothing
+// from the host; a final render asks for the output region alone.
+void StoreJobPixels(RenderJob* job) {
+  const VRect tile = HostTileOf(job);
+  if (gSettings->renderMode == 0) {
+    HostRequestOutput(tile);
+    HostAdvance();
+  }
+  const int32_t width = RectWidth(tile);
+  Colour result[kJobTileSize];
+  for (int32_t y = tile.top; y < tile.bottom; ++y) {
+    const float* cell =
+        JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
+    for (int32_t i = 0; i < width; ++i, cell += kCellFloats)
+      result[i] = {cell[0], cell[1], cell[2], cell[3]};
     HostWriteRow(tile.left, y, width, tile, result);
   }
 }
 
-const JobKindOps kRenderOps = {LoadJobPixels, RunRenderJob, StoreJobPixels};
+const JobKindOps kRenderOps = {LoadJobPixels, RunRenderJob, StoreJobPixels, sizeof(Colour)};
 
 // Sets the host up for the working rectangle at the current previewScale.
 void SetUpHostForRender() {

@@ -50,6 +50,7 @@ void ReleaseJob(PoolSlot* slot) {
   }
   if (slot->job) {
     WorkBufferFree(&slot->job->tileBuffer);
+    WorkBufferFree(&slot->job->sideBuffer);
     delete slot->job;
     slot->job = nullptr;
   }
@@ -77,6 +78,15 @@ bool StartJob(int32_t k, int32_t kind, const JobParams& params, const JobGrid& g
   if (!job->tileBuffer.memory) {
     delete job;
     return false;
+  }
+  if (ops.sideBytesPerPixel) {
+    job->sideBuffer = WorkBufferAlloc(size_t(RectWidth(job->grid.jobRect)) *
+                                      RectHeight(job->grid.jobRect) * ops.sideBytesPerPixel);
+    if (!job->sideBuffer.memory) {
+      WorkBufferFree(&job->tileBuffer);
+      delete job;
+      return false;
+    }
   }
   job->total = grid.total;
   job->index = k;

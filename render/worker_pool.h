@@ -62,6 +62,8 @@ struct JobKindOps {
   void (*prepare)(RenderJob* job);
   void (*run)(RenderJob* job);
   void (*finish)(RenderJob* job);  // not called once the run is cancelled
+  // Bytes per job pixel of a second private buffer (job->sideBuffer), 0 for none.
+  size_t sideBytesPerPixel;
 };
 
 struct RenderJob {
@@ -72,6 +74,7 @@ struct RenderJob {
   JobGrid grid;
   StateRecord* state;
   WorkBuffer tileBuffer;
+  WorkBuffer sideBuffer;  // job width x height x ops->sideBytesPerPixel bytes, or none
   JobParams params;
   const JobKindOps* ops;
 };

@@ -12,7 +12,7 @@ jobs="${TALLOW_JOBS:-$(nproc)}"
 deps="${TALLOW_DEPS:-/opt/tallowmere-deps}"
 
 # The thread-sanitizer build covers the code that runs threads: the pool's tests.
-TSAN_TARGETS="test_worker_pool"
+TSAN_TARGETS="test_worker_pool test_tiled_image"
 
 configure_and_build() {
   local name="$1"; shift

@@ -33,7 +33,7 @@ void FinishJob(RenderJob* job) {
   EXPECT_EQ(int(c.red), job->index);
   gFinished.push_back(job->index);
 }
-const JobKindOps kOps = {PrepareJob, RunJob, FinishJob};
+const JobKindOps kOps = {PrepareJob, RunJob, FinishJob, 0};
 
 int32_t gAbortAfter = -1;
 int32_t gAbortCalls = 0;
@@ -171,7 +171,7 @@ TEST_F(PoolTest, ARunThatCannotGoOnEndsWithoutHanging) {
       if (job->index == 2) PoolFailNextStarts(1000000);
     }
   };
-  const JobKindOps failing = {Once::Prepare, RunJob, FinishJob};
+  const JobKindOps failing = {Once::Prepare, RunJob, FinishJob, 0};
   RunJobs(kJobKindRender, DefaultJobParams(), {0, 0, 256, 1024}, failing, nullptr);
   EXPECT_EQ(gRuns.load(), 3);
   EXPECT_EQ(result, memFullErr);
