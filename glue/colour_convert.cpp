@@ -182,7 +182,9 @@ void HslToRgb(float h, float s, float l, float& r, float& g, float& b) {
   float m = l + l - v;
   float sv = (v - m) / v;
   float x = h * 6.0f;
-  float whole = std::trunc(x);
+  // trunc(x) without the library call: floats this large are whole numbers already,
+  // and NaN stays NaN.
+  float whole = x > -8388608.0f && x < 8388608.0f ? float(int32_t(x)) : x;
   float fract = x - whole;
   int sextant = 5;  // what a negative or non-numeric hue falls back to
   if (whole >= 6.0f) {

@@ -347,6 +347,8 @@ Colour GlueBlend(Colour f, Colour o, int mode) {
   Fixed3 R = A;
   float h, s, y, hB, sB, yB;
   switch (mode) {
+    case 1:  // normal: the filtered colour, by far the most used; no per-channel switch
+      break;
     case 15:  // color: A's hue and saturation at B's luma
       Hsy(A, h, s, y);
       R = FromHsy(h, s, FromFixed(Luma(B)));
@@ -471,6 +473,15 @@ float RaiseToZero(float v) { return v > 0 ? v : 0.0f; }  // NaN becomes 0 too
 
 Colour ComposePixel(const ComposeSettings& settings, int x, int y, Colour filtered,
                     Colour original, float mask) {
+  // The common case of a final render with glue "normal": an opaque, fully selected
+  // colour pixel within range. The steps below then reduce to the 15-bit round trip of
+  // each channel, which this computes directly, with the same bits.
+  if (settings.glueMode == 1 && settings.renderMode == 0 && !settings.targetIsFloat &&
+      !settings.grey && mask >= 1.0f && filtered.alpha >= 1.0f && filtered.red <= 1.0f &&
+      filtered.green <= 1.0f && filtered.blue <= 1.0f)
+    return {FromFixed(ToFixed(filtered.red)), FromFixed(ToFixed(filtered.green)),
+            FromFixed(ToFixed(filtered.blue)), 1.0f};
+
   const bool preview = settings.renderMode == 1;
   const bool floatTarget = settings.targetIsFloat && !preview;
   Colour f = filtered;

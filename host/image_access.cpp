@@ -154,37 +154,73 @@ int SampleSize(SampleKind kind) { return kind == kSample8 ? 1 : kind == kSample1
 
 }  // namespace
 
+HostPixelLayout CurrentPixelLayout() {
+  HostPixelLayout layout{};
+  const SampleKind kind = HostSampleKind();
+  layout.kind = kind;
+  layout.bytesPerSample = SampleSize(kind);
+  layout.inSamples = gFilterRecord->inHiPlane - gFilterRecord->inLoPlane + 1;
+  if (layout.inSamples < 1) layout.inSamples = 1;
+  layout.outSamples = gFilterRecord->planes > 0 ? gFilterRecord->planes : 1;
+  layout.grey = gFilterRecord->planes < 3 || layout.inSamples < 3;
+  const bool transparency = EditableTransparency();
+  const int alpha = gFilterRecord->inLayerPlanes;
+  // A host that misstates the layer planes must not make us read past the pixel.
+  layout.inAlpha = transparency && alpha >= 0 && alpha < layout.inSamples ? alpha : -1;
+  layout.outAlpha = transparency && alpha >= 0 && alpha < layout.outSamples ? alpha : -1;
+  return layout;
+}
+
+void DecodeHostPixels(const HostPixelLayout& layout, const uint8_t* samples, int32_t count,
+                      Colour* colours) {
+  const SampleKind kind = SampleKind(layout.kind);
+  const int stride = layout.inSamples * layout.bytesPerSample;
+  for (int32_t i = 0; i < count; ++i, samples += stride) {
+    Colour& c = colours[i];
+    if (layout.grey) {
+      c.red = c.green = c.blue = LoadSample(samples, 0, kind);
+    } else {
+      c.red = LoadSample(samples, 0, kind);
+      c.green = LoadSample(samples, 1, kind);
+      c.blue = LoadSample(samples, 2, kind);
+    }
+    c.alpha = layout.inAlpha >= 0 ? LoadSample(samples, layout.inAlpha, kind) : 1.0f;
+  }
+}
+
+void EncodeHostPixels(const HostPixelLayout& layout, const Colour* colours, int32_t count,
+                      uint8_t* samples) {
+  const SampleKind kind = SampleKind(layout.kind);
+  const int stride = layout.outSamples * layout.bytesPerSample;
+  const bool grey = layout.outSamples < 3;
+  for (int32_t i = 0; i < count; ++i, samples += stride) {
+    const Colour& c = colours[i];
+    if (grey) {
+      StoreSample(samples, 0, kind, c.green);
+    } else {
+      StoreSample(samples, 0, kind, c.red);
+      StoreSample(samples, 1, kind, c.green);
+      StoreSample(samples, 2, kind, c.blue);
+    }
+    if (layout.outAlpha >= 0) StoreSample(samples, layout.outAlpha, kind, c.alpha);
+  }
+}
+
 void HostReadRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, Colour* colours) {
   if (!gFilterRecord->inData) {
     for (int32_t i = 0; i < count; ++i) colours[i] = {0, 0, 0, 0};
     return;
   }
   if (y < tile.top || y >= tile.bottom) return;
-  const SampleKind kind = HostSampleKind();
-  const int stride = (gFilterRecord->inHiPlane - gFilterRecord->inLoPlane + 1) * SampleSize(kind);
-  const bool grey = gFilterRecord->planes < 3;
-  const bool transparency = EditableTransparency();
-  const int samplesPerPixel = gFilterRecord->inHiPlane - gFilterRecord->inLoPlane + 1;
-  // A host that misstates the layer planes must not make us read past the pixel.
-  const bool alphaPresent = transparency && gFilterRecord->inLayerPlanes >= 0 &&
-                            gFilterRecord->inLayerPlanes < samplesPerPixel;
-  const int alphaIndex = gFilterRecord->inLayerPlanes;
+  const HostPixelLayout layout = CurrentPixelLayout();
+  const int stride = layout.inSamples * layout.bytesPerSample;
   const uint8_t* row = static_cast<const uint8_t*>(gFilterRecord->inData) +
                        int64_t(y - tile.top) * gFilterRecord->inRowBytes;
-  int32_t first = x0 < tile.left ? tile.left : x0;
-  int32_t end = x0 + count > tile.right ? tile.right : x0 + count;
-  for (int32_t x = first; x < end; ++x) {
-    const uint8_t* pixel = row + int64_t(x - tile.left) * stride;
-    Colour& c = colours[x - x0];
-    if (grey) {
-      c.red = c.green = c.blue = LoadSample(pixel, 0, kind);
-    } else {
-      c.red = LoadSample(pixel, 0, kind);
-      c.green = LoadSample(pixel, 1, kind);
-      c.blue = LoadSample(pixel, 2, kind);
-    }
-    c.alpha = alphaPresent ? LoadSample(pixel, alphaIndex, kind) : 1.0f;
-  }
+  const int32_t first = x0 < tile.left ? tile.left : x0;
+  const int32_t end = x0 + count > tile.right ? tile.right : x0 + count;
+  if (end > first)
+    DecodeHostPixels(layout, row + int64_t(first - tile.left) * stride, end - first,
+                     colours + (first - x0));
 }
 
 void HostReadPixel(int32_t x, int32_t y, const VRect& tile, Colour* colour) {
@@ -245,29 +281,17 @@ void WriteHostRow(int32_t x0, int32_t y, int32_t count, const VRect& tile,
   const int32_t rowInTile = y - tile.top;
   if (rowInTile < 0 || rowInTile >= RectHeight(tile) || rowInTile >= RectHeight(out)) return;
   const int32_t columns = RectWidth(tile) < RectWidth(out) ? RectWidth(tile) : RectWidth(out);
-  const SampleKind kind = HostSampleKind();
-  const int planes = gFilterRecord->planes;
-  const int stride = planes * SampleSize(kind);
-  const bool grey = planes < 3;
-  const bool transparency = EditableTransparency();
-  const int alphaIndex = gFilterRecord->inLayerPlanes;
+  HostPixelLayout layout = CurrentPixelLayout();
+  const int stride = layout.outSamples * layout.bytesPerSample;
   uint8_t* row = static_cast<uint8_t*>(gFilterRecord->outData) +
                  int64_t(rowInTile) * gFilterRecord->outRowBytes;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t column = x0 + i - tile.left;
-    if (column < 0 || column >= columns) continue;
-    uint8_t* pixel = row + int64_t(column) * stride;
-    const Colour& c = colours[i];
-    if (grey) {
-      StoreSample(pixel, 0, kind, c.green);
-    } else {
-      StoreSample(pixel, 0, kind, c.red);
-      StoreSample(pixel, 1, kind, c.green);
-      StoreSample(pixel, 2, kind, c.blue);
-    }
-    if (transparency && alphaIndex >= 0 && alphaIndex < planes)
-      StoreSample(pixel, alphaIndex, kind, c.alpha);
-  }
+  // Only the columns inside the tile and the output rectangle are written.
+  int32_t first = x0 - tile.left, end = x0 + count - tile.left;
+  if (first < 0) first = 0;
+  if (end > columns) end = columns;
+  if (end > first)
+    EncodeHostPixels(layout, colours + (first + tile.left - x0), end - first,
+                     row + int64_t(first) * stride);
 }
 
 }  // namespace

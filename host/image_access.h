@@ -44,6 +44,25 @@ float HostMaskValue(int32_t x, int32_t y, const VRect& tile);
 // Writes to the render target of the settings' renderMode (0 host output, 1 preview).
 void HostWritePixel(int32_t x, int32_t y, const Colour& colour, const VRect& tile);
 
+// How the host lays out a pixel's samples in the current request, so that samples can
+// be converted away from the host (on worker threads) once they were copied out.
+struct HostPixelLayout {
+  int32_t kind;            // 0 8-bit, 1 16-bit (0..32768), 2 float
+  int32_t bytesPerSample;
+  int32_t inSamples;       // samples per input pixel
+  int32_t outSamples;      // samples per output pixel: the image's planes
+  bool grey;
+  int32_t inAlpha;         // index of alpha in an input pixel; -1 without transparency
+  int32_t outAlpha;        // the same in an output pixel
+};
+HostPixelLayout CurrentPixelLayout();
+// Input samples to colours, and colours to output samples (rounded to nearest). Encoding
+// writes the colour planes and alpha only; other planes keep what the buffer held.
+void DecodeHostPixels(const HostPixelLayout& layout, const uint8_t* samples, int32_t count,
+                      Colour* colours);
+void EncodeHostPixels(const HostPixelLayout& layout, const Colour* colours, int32_t count,
+                      uint8_t* samples);
+
 // Row forms of the same, for the render loops: pixels x0..x0+count-1 of row y.
 void HostReadRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, Colour* colours);
 void HostMaskRow(int32_t x0, int32_t y, int32_t count, const VRect& tile, float* values);

@@ -8,6 +8,9 @@
 
 #include "host/host_abi.h"
 #include "host/host_services.h"
+#if defined(TALLOW_PRODUCT_GRAIN_WRECK)
+#include "render/tiled_image.h"
+#endif
 
 #if !defined(TALLOW_PRODUCT_VELVET_HUE) && !defined(TALLOW_PRODUCT_GRAIN_WRECK)
 #error "build with TALLOW_PRODUCT_VELVET_HUE or TALLOW_PRODUCT_GRAIN_WRECK"
@@ -61,6 +64,21 @@ struct StateFields {
   VRect workingRect;
 #if defined(TALLOW_PRODUCT_VELVET_HUE)
   float gammaTable[kGammaTableSize];
+#endif
+#if defined(TALLOW_PRODUCT_GRAIN_WRECK)
+  // The pixel-art kernel's whole-image working images, from the first render of a
+  // run to its tear-down; the flags say which of them hold current pixels.
+  TiledImage sourceImage;
+  TiledImage sharpImage;
+  TiledImage ditherImage;
+  uint8_t sourceReady;
+  uint8_t sharpReady;
+  uint8_t ditherReady;
+  // How often each image was filled in this run, so that tests can see the lazy
+  // rebuilds.
+  int32_t sourceLoads;
+  int32_t sharpBuilds;
+  int32_t ditherBuilds;
 #endif
 };
 

@@ -94,65 +94,118 @@ VRect HostTileOf(const RenderJob* job) {
   return {area.top + r.top, area.left + r.left, area.top + r.bottom, area.left + r.right};
 }
 
-// A job's side buffer keeps the unfiltered pixels, so that composing needs no second
-// read from the host; the selection goes into each cell's spare float.
-Colour* OriginalsOf(RenderJob* job) { return static_cast<Colour*>(job->sideBuffer.memory); }
+// A job's side buffer holds, per pixel, the unfiltered colour, the host's raw samples
+// (the input, overwritten by the output in a final render) and the selection byte. The
+// calling thread only copies raw rows to and from the host; converting, filtering and
+// composing all happen on the worker.
+struct SideBuffer {
+  Colour* originals;
+  uint8_t* samples;
+  uint8_t* selection;
+};
 
-// Calling thread: the job's pixels, their originals and the selection from the host.
+HostPixelLayout gLayout;  // the host's sample layout for the length of one render
+int32_t SampleStride() { return gLayout.inSamples * gLayout.bytesPerSample; }
+
+SideBuffer SideOf(RenderJob* job) {
+  const int64_t pixels = int64_t(RectWidth(job->grid.jobRect)) * RectHeight(job->grid.jobRect);
+  uint8_t* base = static_cast<uint8_t*>(job->sideBuffer.memory);
+  SideBuffer side;
+  side.originals = reinterpret_cast<Colour*>(base);
+  side.samples = base + pixels * int64_t(sizeof(Colour));
+  side.selection = side.samples + pixels * SampleStride();
+  return side;
+}
+
+// Calling thread: the job's raw samples and selection from the host.
 void LoadJobPixels(RenderJob* job) {
   const VRect tile = HostTileOf(job);
   HostRequestRegion(tile);
   HostAdvance();
-  const int32_t width = RectWidth(tile);
-  Colour* originals = OriginalsOf(job);
-  float mask[kJobTileSize];
-  for (int32_t y = tile.top; y < tile.bottom; ++y) {
-    Colour* row = originals + int64_t(y - tile.top) * width;
-    for (int32_t i = 0; i < width; ++i) row[i] = {0, 0, 0, 1};
-    HostReadRow(tile.left, y, width, tile, row);
-    HostMaskRow(tile.left, y, width, tile, mask);
-    float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
-    for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
-      cell[0] = row[i].red;
-      cell[1] = row[i].green;
-      cell[2] = row[i].blue;
-      cell[3] = row[i].alpha;
-      cell[4] = mask[i];
-    }
+  const int32_t width = RectWidth(tile), height = RectHeight(tile);
+  const SideBuffer side = SideOf(job);
+  const int32_t rowBytes = width * SampleStride();
+  const uint8_t* in = static_cast<const uint8_t*>(gFilterRecord->inData);
+  const uint8_t* mask = static_cast<const uint8_t*>(gFilterRecord->maskData);
+  job->hostData = (in ? kJobHasInput : 0) | (mask ? kJobHasSelection : 0);
+  for (int32_t y = 0; y < height; ++y) {
+    if (in) std::memcpy(side.samples + int64_t(y) * rowBytes, in + int64_t(y) * gFilterRecord->inRowBytes, size_t(rowBytes));
+    if (mask)
+      std::memcpy(side.selection + int64_t(y) * width,
+                  mask + int64_t(y) * gFilterRecord->maskRowBytes, size_t(width));
   }
 }
 
-// Worker thread: the product's pixel work, then the compose step (pure arithmetic on
-// the job's own buffers and the render's fixed compose settings).
+// Worker thread: samples to colours, the product's pixel work, the compose step (pure
+// arithmetic on the job's own buffers and the render's fixed settings) and, for a final
+// render, colours back to the host's samples.
 void RunRenderJob(RenderJob* job) {
-  RunProductJob(job, job->kind);
   const VRect tile = HostTileOf(job);
-  const int32_t width = RectWidth(tile);
-  const Colour* originals = OriginalsOf(job);
-  for (int32_t y = tile.top; y < tile.bottom; ++y) {
-    const Colour* original = originals + int64_t(y - tile.top) * width;
-    float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
+  const int32_t width = RectWidth(tile), height = RectHeight(tile);
+  const SideBuffer side = SideOf(job);
+  const bool hasInput = job->hostData & kJobHasInput;
+  const bool hasMask = job->hostData & kJobHasSelection;
+  const int32_t rowBytes = width * SampleStride();
+  for (int32_t y = 0; y < height; ++y) {
+    Colour* original = side.originals + int64_t(y) * width;
+    if (hasInput)
+      DecodeHostPixels(gLayout, side.samples + int64_t(y) * rowBytes, width, original);
+    else
+      for (int32_t i = 0; i < width; ++i) original[i] = {0, 0, 0, 0};
+    const uint8_t* selection = side.selection + int64_t(y) * width;
+    float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
+    for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
+      cell[0] = original[i].red;
+      cell[1] = original[i].green;
+      cell[2] = original[i].blue;
+      cell[3] = original[i].alpha;
+      cell[4] = hasMask ? float(selection[i]) * (1.0f / 255.0f) : 1.0f;
+    }
+  }
+
+  RunProductJob(job, job->kind);
+
+  Colour result[kJobTileSize];
+  for (int32_t y = 0; y < height; ++y) {
+    const Colour* original = side.originals + int64_t(y) * width;
+    float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
       const Colour filtered = {cell[0], cell[1], cell[2], cell[3]};
-      const Colour result =
-          ComposePixel(gCompose, tile.left + i, y, filtered, original[i], cell[4]);
-      cell[0] = result.red;
-      cell[1] = result.green;
-      cell[2] = result.blue;
-      cell[3] = result.alpha;
+      result[i] = ComposePixel(gCompose, tile.left + i, tile.top + y, filtered, original[i],
+                               cell[4]);
+      cell[0] = result[i].red;
+      cell[1] = result[i].green;
+      cell[2] = result[i].blue;
+      cell[3] = result[i].alpha;
     }
+    if (gCompose.renderMode == 0)
+      EncodeHostPixels(gLayout, result, width, side.samples + int64_t(y) * rowBytes);
   }
 }
 
-// Calling thread: the composed pixels to the render target. A preview needs nothing
-// from the host; a final render asks for the output region alone.
+// Calling thread: the results to the render target. A final render asks the host for
+// the output region alone and copies the prepared samples; a preview needs no host.
 void StoreJobPixels(RenderJob* job) {
   const VRect tile = HostTileOf(job);
+  const int32_t width = RectWidth(tile), height = RectHeight(tile);
   if (gSettings->renderMode == 0) {
     HostRequestOutput(tile);
     HostAdvance();
+    uint8_t* out = static_cast<uint8_t*>(gFilterRecord->outData);
+    if (!out) return;
+    // Write only what lies inside both the tile and the output rectangle.
+    const VRect granted = HostOutRect();
+    const int32_t rows = height < RectHeight(granted) ? height : RectHeight(granted);
+    const int32_t columns = width < RectWidth(granted) ? width : RectWidth(granted);
+    if (rows <= 0 || columns <= 0) return;
+    const SideBuffer side = SideOf(job);
+    const int32_t stride = gLayout.outSamples * gLayout.bytesPerSample;
+    const int32_t rowBytes = width * SampleStride();
+    for (int32_t y = 0; y < rows; ++y)
+      std::memcpy(out + int64_t(y) * gFilterRecord->outRowBytes,
+                  side.samples + int64_t(y) * rowBytes, size_t(columns) * stride);
+    return;
   }
-  const int32_t width = RectWidth(tile);
   Colour result[kJobTileSize];
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
     const float* cell =
@@ -163,7 +216,7 @@ void StoreJobPixels(RenderJob* job) {
   }
 }
 
-const JobKindOps kRenderOps = {LoadJobPixels, RunRenderJob, StoreJobPixels, sizeof(Colour)};
+JobKindOps gRenderOps = {LoadJobPixels, RunRenderJob, StoreJobPixels, 0};
 
 // Sets the host up for the working rectangle at the current previewScale.
 void SetUpHostForRender() {
@@ -209,8 +262,12 @@ OSErr RunRender(int32_t mode) {
   gCompose.grey = ModeIsGray();
   gCompose.editableTransparency = EditableTransparency();
 
+  // Every plane is requested, so input and output pixels have the same samples and the
+  // output can be written over the input in place.
+  gLayout = CurrentPixelLayout();
+  gRenderOps.sideBytesPerPixel = sizeof(Colour) + size_t(SampleStride()) + 1;
   if (PrepareRender(gState))
-    RunJobs(kJobKindRender, DefaultJobParams(), gWorkingRect, kRenderOps, gState);
+    RunJobs(kJobKindRender, DefaultJobParams(), gWorkingRect, gRenderOps, gState);
 
   gSettings->passIndex = -1;
   gWorkingRect = savedWorkingRect;

@@ -75,11 +75,14 @@ struct RenderJob {
   StateRecord* state;
   WorkBuffer tileBuffer;
   WorkBuffer sideBuffer;  // job width x height x ops->sideBytesPerPixel bytes, or none
+  int32_t hostData;       // render jobs: kJobHasInput / kJobHasSelection as the host gave
   JobParams params;
   const JobKindOps* ops;
 };
 
 constexpr int kCellFloats = 5;
+constexpr int32_t kJobHasInput = 1;
+constexpr int32_t kJobHasSelection = 2;
 
 // The cell of pixel (x, y) in job coordinates (those of jobRect), with the margin;
 // null outside the buffer.
