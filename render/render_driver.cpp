@@ -9,7 +9,9 @@
 #include "host/plugin_globals.h"
 #include "host/state_record.h"
 #include "products/product_hooks.h"
+#include "glue/image_sampling.h"
 #include "render/preview_geometry.h"
+#include "render/tiled_image.h"
 #include "render/worker_pool.h"
 #include "settings/settings_record.h"
 
@@ -105,6 +107,7 @@ struct SideBuffer {
 };
 
 HostPixelLayout gLayout;  // the host's sample layout for the length of one render
+TiledImage* gRenderImage = nullptr;  // the source and target of a render into an image
 int32_t SampleStride() { return gLayout.inSamples * gLayout.bytesPerSample; }
 
 SideBuffer SideOf(RenderJob* job) {
@@ -119,6 +122,10 @@ SideBuffer SideOf(RenderJob* job) {
 
 // Calling thread: the job's raw samples and selection from the host.
 void LoadJobPixels(RenderJob* job) {
+  if (gCompose.renderMode == 2) {
+    job->hostData = kJobHasInput;  // the worker reads the internal image itself
+    return;
+  }
   const VRect tile = HostTileOf(job);
   HostRequestRegion(tile);
   HostAdvance();
@@ -148,7 +155,12 @@ void RunRenderJob(RenderJob* job) {
   const int32_t rowBytes = width * SampleStride();
   for (int32_t y = 0; y < height; ++y) {
     Colour* original = side.originals + int64_t(y) * width;
-    if (hasInput)
+    if (gCompose.renderMode == 2) {
+      // The image is only written on the calling thread, one finished job at a time,
+      // and never where another job reads.
+      for (int32_t i = 0; i < width; ++i)
+        original[i] = ReadColour(gRenderImage, 0, tile.left + i, tile.top + y);
+    } else if (hasInput)
       DecodeHostPixels(gLayout, side.samples + int64_t(y) * rowBytes, width, original);
     else
       for (int32_t i = 0; i < width; ++i) original[i] = {0, 0, 0, 0};
@@ -183,6 +195,25 @@ void RunRenderJob(RenderJob* job) {
   }
 }
 
+// The composed pixels of a job into the internal image, rounded to nearest like every
+// integer sample the filter writes, so that this render matches the final one.
+void StoreIntoImage(RenderJob* job, const VRect& tile) {
+  TiledImage* image = gRenderImage;
+  const int32_t format = image->format;
+  const int32_t range = format == kTiledRgba8 ? 255 : 32768;
+  for (int32_t y = tile.top; y < tile.bottom; ++y) {
+    const float* cell =
+        JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + (y - tile.top));
+    for (int32_t x = tile.left; x < tile.right; ++x, cell += kCellFloats) {
+      if (format == kTiledRgba8 || format == kTiledRgba16)
+        WriteSamples(image, 0, x, y, FloatToSample(cell[0], range), FloatToSample(cell[1], range),
+                     FloatToSample(cell[2], range), FloatToSample(cell[3], range));
+      else
+        WriteColour(image, 0, x, y, {cell[0], cell[1], cell[2], cell[3]});
+    }
+  }
+}
+
 // Calling thread: the results to the render target. A final render asks the host for
 // the output region alone and copies the prepared samples; a preview needs no host.
 void StoreJobPixels(RenderJob* job) {
@@ -204,6 +235,10 @@ void StoreJobPixels(RenderJob* job) {
     for (int32_t y = 0; y < rows; ++y)
       std::memcpy(out + int64_t(y) * gFilterRecord->outRowBytes,
                   side.samples + int64_t(y) * rowBytes, size_t(columns) * stride);
+    return;
+  }
+  if (gSettings->renderMode == 2) {
+    StoreIntoImage(job, tile);
     return;
   }
   Colour result[kJobTileSize];
@@ -245,20 +280,25 @@ OSErr RunRender(int32_t mode) {
   if (mode == 0) {
     gWorkingRect = HostFilterRect();
     gSettings->previewScale = 1;
-  } else {
+  } else if (mode == 1) {
     gWorkingRect = gState->viewRect;
+  } else {
+    const TiledLevel& level = gRenderImage->levels[0];
+    gWorkingRect = {0, 0, level.height, level.width};
+    gSettings->previewScale = 1;
   }
-  SetUpHostForRender();
+  if (mode != 2) SetUpHostForRender();
+  gState->workingRect = gWorkingRect;
   gSettings->passCount = 1;
   gSettings->passIndex = 1;
-  if (mode == 0) {
-    gSettings->panX = gSettings->panY = 0;
-    HostProgress(1, 100);
-  }
+  if (mode != 1) gSettings->panX = gSettings->panY = 0;
+  if (mode == 0) HostProgress(1, 100);
 
   gCompose.glueMode = gSettings->glueMode;
   gCompose.renderMode = mode;
-  gCompose.targetIsFloat = mode == 0 && ModeIsFloat();
+  gCompose.targetIsFloat = (mode == 0 && ModeIsFloat()) ||
+                           (mode == 2 && (gRenderImage->format == kTiledGreyFloat ||
+                                          gRenderImage->format == kTiledRgbaFloat));
   gCompose.grey = ModeIsGray();
   gCompose.editableTransparency = EditableTransparency();
 
@@ -279,6 +319,14 @@ OSErr RunRender(int32_t mode) {
 }  // namespace
 
 OSErr RenderFinal() { return RunRender(0); }
+
+OSErr RenderIntoImage(TiledImage* image) {
+  if (!image || !image->valid || image->levels[0].width <= 0) return filterBadParameters;
+  gRenderImage = image;
+  const OSErr result = RunRender(2);
+  gRenderImage = nullptr;
+  return result;
+}
 
 OSErr RenderPreview() {
   if (!gFilterRecord || !gSettings || !gState) return filterBadParameters;
