@@ -476,11 +476,7 @@ Colour ComposePixel(const ComposeSettings& settings, int x, int y, Colour filter
   // The common case of a final render with glue "normal": an opaque, fully selected
   // colour pixel within range. The steps below then reduce to the 15-bit round trip of
   // each channel, which this computes directly, with the same bits.
-  if (settings.glueMode == 1 && settings.renderMode == 0 && !settings.targetIsFloat &&
-      !settings.grey && mask >= 1.0f && filtered.alpha >= 1.0f && filtered.red <= 1.0f &&
-      filtered.green <= 1.0f && filtered.blue <= 1.0f)
-    return {FromFixed(ToFixed(filtered.red)), FromFixed(ToFixed(filtered.green)),
-            FromFixed(ToFixed(filtered.blue)), 1.0f};
+  if (ComposeIsPlainNormal(settings, filtered, mask)) return ComposePlainNormal(filtered);
 
   const bool preview = settings.renderMode == 1;
   const bool floatTarget = settings.targetIsFloat && !preview;
@@ -536,9 +532,3 @@ Colour ComposePixel(const ComposeSettings& settings, int x, int y, Colour filter
   return result;
 }
 
-int32_t FloatToSample(float value, int32_t fullRange) {
-  double v = double(value) * fullRange + 0.5;
-  if (!(v > 0)) return 0;  // also NaN
-  if (v >= double(fullRange)) return fullRange;
-  return int32_t(v);
-}

@@ -50,4 +50,28 @@ Colour CheckerColour(int x, int y);
 
 // A float sample as an integer of fullRange steps (255 or 32768), rounded to nearest and
 // limited to 0..fullRange, so an unchanged 8-bit pixel is written back exactly.
-int32_t FloatToSample(float value, int32_t fullRange);
+inline int32_t FloatToSample(float value, int32_t fullRange) {
+  const double v = double(value) * fullRange + 0.5;
+  if (!(v > 0)) return 0;  // also NaN
+  if (v >= double(fullRange)) return fullRange;
+  return int32_t(v);
+}
+
+// The common case of ComposePixel, inline for the render loops: a final render with
+// glue "normal" of an opaque, fully selected colour pixel within range. Every step of
+// the compose then reduces to the 15-bit round trip of each channel, which
+// ComposePlainNormal computes directly, with the same bits.
+inline bool ComposeIsPlainNormal(const ComposeSettings& settings, const Colour& filtered,
+                                 float mask) {
+  return settings.glueMode == 1 && settings.renderMode == 0 && !settings.targetIsFloat &&
+         !settings.grey && mask >= 1.0f && filtered.alpha >= 1.0f && filtered.red <= 1.0f &&
+         filtered.green <= 1.0f && filtered.blue <= 1.0f;
+}
+inline float NormalGlueChannel(float v) {
+  if (!(v > 0)) return 0.0f;
+  if (v >= 1.0f) return 1.0f;
+  return float(int32_t(v * 32768.0f)) * (1.0f / 32768.0f);
+}
+inline Colour ComposePlainNormal(const Colour& f) {
+  return {NormalGlueChannel(f.red), NormalGlueChannel(f.green), NormalGlueChannel(f.blue), 1.0f};
+}

@@ -171,9 +171,12 @@ HostPixelLayout CurrentPixelLayout() {
   return layout;
 }
 
-void DecodeHostPixels(const HostPixelLayout& layout, const uint8_t* samples, int32_t count,
-                      Colour* colours) {
-  const SampleKind kind = SampleKind(layout.kind);
+namespace {
+
+// The per-pixel loops with the sample kind fixed at compile time.
+template <SampleKind kind>
+void DecodeAs(const HostPixelLayout& layout, const uint8_t* samples, int32_t count,
+              Colour* colours) {
   const int stride = layout.inSamples * layout.bytesPerSample;
   for (int32_t i = 0; i < count; ++i, samples += stride) {
     Colour& c = colours[i];
@@ -188,9 +191,9 @@ void DecodeHostPixels(const HostPixelLayout& layout, const uint8_t* samples, int
   }
 }
 
-void EncodeHostPixels(const HostPixelLayout& layout, const Colour* colours, int32_t count,
-                      uint8_t* samples) {
-  const SampleKind kind = SampleKind(layout.kind);
+template <SampleKind kind>
+void EncodeAs(const HostPixelLayout& layout, const Colour* colours, int32_t count,
+              uint8_t* samples) {
   const int stride = layout.outSamples * layout.bytesPerSample;
   const bool grey = layout.outSamples < 3;
   for (int32_t i = 0; i < count; ++i, samples += stride) {
@@ -203,6 +206,26 @@ void EncodeHostPixels(const HostPixelLayout& layout, const Colour* colours, int3
       StoreSample(samples, 2, kind, c.blue);
     }
     if (layout.outAlpha >= 0) StoreSample(samples, layout.outAlpha, kind, c.alpha);
+  }
+}
+
+}  // namespace
+
+void DecodeHostPixels(const HostPixelLayout& layout, const uint8_t* samples, int32_t count,
+                      Colour* colours) {
+  switch (layout.kind) {
+    case kSample8: DecodeAs<kSample8>(layout, samples, count, colours); break;
+    case kSample16: DecodeAs<kSample16>(layout, samples, count, colours); break;
+    default: DecodeAs<kSampleFloat>(layout, samples, count, colours); break;
+  }
+}
+
+void EncodeHostPixels(const HostPixelLayout& layout, const Colour* colours, int32_t count,
+                      uint8_t* samples) {
+  switch (layout.kind) {
+    case kSample8: EncodeAs<kSample8>(layout, colours, count, samples); break;
+    case kSample16: EncodeAs<kSample16>(layout, colours, count, samples); break;
+    default: EncodeAs<kSampleFloat>(layout, colours, count, samples); break;
   }
 }
 

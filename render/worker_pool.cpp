@@ -3,6 +3,7 @@
 #include "render/worker_pool.h"
 
 #include <atomic>
+#include <cstring>
 #include <new>
 
 #include "host/image_access.h"
@@ -17,7 +18,45 @@ struct PoolSlot {
   PlatformThread* thread = nullptr;
   std::atomic<int> done{0};
   bool busy = false;
+  // The slot's buffers, lent to each job it runs and kept for the whole run: a job's
+  // buffers are the same size as the last one's nearly always, and taking fresh
+  // zero-filled memory for every 128 x 128 job costs more than the work on it.
+  WorkBuffer tile{nullptr, nullptr};
+  size_t tileBytes = 0;
+  WorkBuffer side{nullptr, nullptr};
+  size_t sideBytes = 0;
 };
+
+// Makes sure a slot's buffer holds `bytes`; false when memory is short.
+bool EnsureSlotBuffer(WorkBuffer* buffer, size_t* capacity, size_t bytes) {
+  if (buffer->memory && *capacity >= bytes) return true;
+  WorkBufferFree(buffer);
+  *capacity = 0;
+  *buffer = WorkBufferAlloc(bytes);
+  if (!buffer->memory) return false;
+  *capacity = bytes;
+  return true;
+}
+
+void FreeSlotBuffers(PoolSlot* slot) {
+  WorkBufferFree(&slot->tile);
+  WorkBufferFree(&slot->side);
+  slot->tileBytes = slot->sideBytes = 0;
+}
+
+// The margin cells around the job rectangle start at zero, as in a fresh buffer.
+void ClearMargin(RenderJob* job) {
+  float* cells = static_cast<float*>(job->tileBuffer.memory);
+  const int32_t columns = job->grid.bufferColumns, rows = job->grid.bufferRows;
+  const size_t rowFloats = size_t(columns) * kCellFloats;
+  std::memset(cells, 0, rowFloats * sizeof(float));
+  std::memset(cells + (rows - 1) * rowFloats, 0, rowFloats * sizeof(float));
+  for (int32_t r = 1; r < rows - 1; ++r) {
+    std::memset(cells + r * rowFloats, 0, kCellFloats * sizeof(float));
+    std::memset(cells + r * rowFloats + (columns - 1) * kCellFloats, 0,
+                kCellFloats * sizeof(float));
+  }
+}
 
 // Pool state of the current run (the calling thread only).
 struct PoolRun {
@@ -49,9 +88,7 @@ void ReleaseJob(PoolSlot* slot) {
     slot->thread = nullptr;
   }
   if (slot->job) {
-    WorkBufferFree(&slot->job->tileBuffer);
-    WorkBufferFree(&slot->job->sideBuffer);
-    delete slot->job;
+    delete slot->job;  // its buffers belong to the slot
     slot->job = nullptr;
   }
   slot->busy = false;
@@ -73,21 +110,18 @@ bool StartJob(int32_t k, int32_t kind, const JobParams& params, const JobGrid& g
   job->grid.jobRect = JobRectOf(grid, k);
   job->grid.bufferColumns = RectWidth(job->grid.jobRect) + 2;
   job->grid.bufferRows = RectHeight(job->grid.jobRect) + 2;
-  job->tileBuffer = WorkBufferAlloc(size_t(job->grid.bufferColumns) * job->grid.bufferRows *
-                                    kCellFloats * sizeof(float));
-  if (!job->tileBuffer.memory) {
+  const size_t tileBytes =
+      size_t(job->grid.bufferColumns) * job->grid.bufferRows * kCellFloats * sizeof(float);
+  const size_t sideBytes = size_t(RectWidth(job->grid.jobRect)) *
+                           RectHeight(job->grid.jobRect) * ops.sideBytesPerPixel;
+  if (!EnsureSlotBuffer(&slot->tile, &slot->tileBytes, tileBytes) ||
+      (sideBytes && !EnsureSlotBuffer(&slot->side, &slot->sideBytes, sideBytes))) {
     delete job;
     return false;
   }
-  if (ops.sideBytesPerPixel) {
-    job->sideBuffer = WorkBufferAlloc(size_t(RectWidth(job->grid.jobRect)) *
-                                      RectHeight(job->grid.jobRect) * ops.sideBytesPerPixel);
-    if (!job->sideBuffer.memory) {
-      WorkBufferFree(&job->tileBuffer);
-      delete job;
-      return false;
-    }
-  }
+  job->tileBuffer = slot->tile;
+  job->sideBuffer = sideBytes ? slot->side : WorkBuffer{nullptr, nullptr};
+  ClearMargin(job);
   job->total = grid.total;
   job->index = k;
   job->kind = kind;
@@ -254,7 +288,10 @@ void RunJobs(int32_t kind, const JobParams& params, const VRect& area, const Job
     }
   }
 
-  for (int i = 0; i < workers; ++i) ReleaseJob(&slots[i]);
+  for (int i = 0; i < workers; ++i) {
+    ReleaseJob(&slots[i]);
+    FreeSlotBuffers(&slots[i]);
+  }
   PlatformEventDestroy(gJobDone);
   gJobDone = nullptr;
   gLastRunCancelled = gRun.cancelled;

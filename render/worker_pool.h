@@ -10,7 +10,8 @@
 //    the worker thread only runs the pixel work on its own tile buffer and reads tables
 //    that stay unchanged while jobs run. No locks: each slot hands its job over through
 //    a completion flag and one pool-wide event.
-//  - The pool owns each job and its tile buffer from start to finish.
+//  - The pool owns each job and its buffers; a slot lends the same buffers to each job
+//    it runs (the margin cells cleared) and releases them at the end of the run.
 //  - Errors: a host error stays in the plug-in's result; cancel sets -128; jobs that
 //    cannot get memory or a thread are taken up again by the next free slot (or run on
 //    the calling thread), and a run that cannot go on ends with -108 instead of hanging.
