@@ -11,6 +11,7 @@
 #include "filterhost/image_convert.h"
 #include "filterhost/image_files.h"
 #include "filterhost/module_info.h"
+#include "filterhost/test_host.h"
 
 namespace {
 
@@ -121,6 +122,29 @@ int RunConvert(const SubCommand& command, const std::vector<std::string>& args) 
   return kExitOk;
 }
 
+// Calls the module's About selector, as a host's About menu does; the module shows its
+// About box (Windows) and returns when it is closed.
+int RunAbout(const SubCommand& command, const std::vector<std::string>& args) {
+  if (args.size() == 1 && IsHelpOption(args[0])) {
+    std::fputs(command.usage, stdout);
+    return kExitOk;
+  }
+  if (args.size() != 1) return UsageError(command, "needs exactly one module");
+  TestHost host;
+  std::string error;
+  if (!LoadModule(host, args[0], &error)) {
+    std::fprintf(stderr, "filterhost about: %s\n", error.c_str());
+    return kExitBadInput;
+  }
+  const OSErr result = CallSelector(host, filterSelectorAbout);
+  UnloadModule(host);
+  if (result != noErr) {
+    std::fprintf(stderr, "filterhost about: the module answered %d\n", result);
+    return kExitBadInput;
+  }
+  return kExitOk;
+}
+
 int RunApply(const SubCommand& command, const std::vector<std::string>& args) {
   return RunApplyCommand(args);
 }
@@ -139,6 +163,13 @@ const SubCommand kSubCommands[] = {
      "Exit status: 0 success, 1 missing, foreign or corrupt module, 2 usage error.\n",
      RunInfo},
     {"apply", "run a filter module over an image", kApplyUsage, RunApply},
+    {"about", "show a module's About box (its About selector)",
+     "usage: filterhost about MODULE\n"
+     "\n"
+     "Loads the module and calls its About selector, as a paint program's About menu\n"
+     "does. The Windows modules show their About box; the Linux modules have no user\n"
+     "interface and return at once.\n",
+     RunAbout},
     {"convert", "convert an image file to another format, depth or colour",
      "usage: filterhost convert IN OUT [--depth 8|16|32] [--gray | --rgb] [--uncompressed]\n"
      "\n"

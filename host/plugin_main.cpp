@@ -77,6 +77,7 @@ void InitialiseNewHandles() {
 
 void TearDown() {
   if (!gState) return;
+  ProductTearDown(gState);
   WorkBufferFree(&gState->workingBlock);
   WorkBufferFree(&gState->scratchImage);
   WorkBufferFree(&gState->thumbnailImage);

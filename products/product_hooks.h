@@ -27,9 +27,17 @@ const uint32_t* ProductReadKeys(int* count);
 
 // Writes the product's parameter defaults.
 void ResetParameters(SettingsRecord* settings);
+// Draws a random set of the product's parameters with RandomInt, in a fixed order.
+void RandomizeParameters(SettingsRecord* settings);
 
 struct RenderJob;
 
+// The product's answer when it could not make its working images: nothing is rendered.
+constexpr int32_t kProductImagesNotMade = 999;
+// First step of every render, on the calling thread, before anything else of the
+// render: make the product's whole-image sources if it keeps any. Returns the result
+// (0, a host error, or kProductImagesNotMade).
+int32_t PrepareSource(StateRecord* state);
 // Before every render, on the calling thread: rebuild the per-render tables from the
 // settings. False when the product has nothing to render with.
 bool PrepareRender(StateRecord* state);
@@ -39,3 +47,6 @@ RenderJob* RunProductJob(RenderJob* job, int32_t kind);
 
 // Start of a run: mark cached intermediate values stale.
 void ProductStartOfRun(SettingsRecord* settings, StateRecord* state);
+// Tear-down of a run: release every buffer the product holds in the state record.
+// Safe to call any number of times.
+void ProductTearDown(StateRecord* state);

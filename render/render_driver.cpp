@@ -183,8 +183,10 @@ void RunRenderJob(RenderJob* job) {
     float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
       const Colour filtered = {cell[0], cell[1], cell[2], cell[3]};
-      result[i] = ComposePixel(gCompose, tile.left + i, tile.top + y, filtered, original[i],
-                               cell[4]);
+      result[i] = ComposeIsPlainNormal(gCompose, filtered, cell[4])
+                       ? ComposePlainNormal(filtered)
+                       : ComposePixel(gCompose, tile.left + i, tile.top + y, filtered,
+                                      original[i], cell[4]);
       cell[0] = result[i].red;
       cell[1] = result[i].green;
       cell[2] = result[i].blue;
@@ -271,6 +273,8 @@ void SetUpHostForRender() {
 
 OSErr RunRender(int32_t mode) {
   if (!gFilterRecord || !gSettings || !gState) return filterBadParameters;
+  // The product's whole-image sources come first; without them it renders nothing.
+  if (PrepareSource(gState) == kProductImagesNotMade) return CurrentResult();
   const VRect savedWorkingRect = gWorkingRect;
   const HostSnapshot hostSnapshot = TakeHostSnapshot();
   gSettings->renderMode = mode;

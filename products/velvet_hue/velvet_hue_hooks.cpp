@@ -2,6 +2,7 @@
 #include "glue/glue_catalogue.h"
 #include "host/state_record.h"
 #include "products/product_hooks.h"
+#include "settings/random_draw.h"
 
 const ProductInfo& ThisProduct() { return kVelvetHueInfo; }
 
@@ -46,6 +47,19 @@ void ResetParameters(SettingsRecord* settings) {
   settings->vibrance = 0;
 }
 
+void RandomizeParameters(SettingsRecord* settings) {
+  settings->hue = RandomInt(0, 100);
+  settings->saturation = RandomInt(0, 100);
+  settings->luminance = RandomInt(15, 85);
+  settings->gamma = RandomInt(15, 85);
+  settings->vibrance = 50;
+  if (RandomInt(0, 100) > 80) settings->vibrance = RandomInt(40, 90);
+}
+
 void ProductStartOfRun(SettingsRecord* settings, StateRecord* state) {
   for (int32_t& value : state->cachedValues) value = kStaleValue;
 }
+
+// Velvet Hue works on the host's pixels job by job and keeps no whole-image copies.
+int32_t PrepareSource(StateRecord*) { return 0; }
+void ProductTearDown(StateRecord*) {}

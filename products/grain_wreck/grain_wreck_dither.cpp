@@ -1,0 +1,204 @@
+// Grain Wreck's dither: serpentine error diffusion whose three weights vary with the
+// input value, to a palette of two, five or eight colours.
+#include <cstring>
+#include <vector>
+
+#include "products/grain_wreck/grain_wreck_kernel.h"
+
+namespace {
+
+// Diffusion weights (right, down-behind, down) for t = min(v, 255 - v): Ostromoukhov's
+// variable-coefficient table, which breaks up the worm and grid artefacts that fixed
+// weights leave in flat tones.
+struct Coefficients {
+  int16_t right, downBehind, down;
+};
+constexpr Coefficients kCoefficients[128] = {
+    {13, 0, 5},       {13, 0, 5},       {21, 0, 10},      {7, 0, 4},
+    {8, 0, 5},        {47, 3, 28},      {23, 3, 13},      {15, 3, 8},
+    {22, 6, 11},      {43, 15, 20},     {7, 3, 3},        {501, 224, 211},
+    {249, 116, 103},  {165, 80, 67},    {123, 62, 49},    {489, 256, 191},
+    {81, 44, 31},     {483, 272, 181},  {60, 35, 22},     {53, 32, 19},
+    {237, 148, 83},   {471, 304, 161},  {3, 2, 1},        {481, 314, 185},
+    {354, 226, 155},  {1389, 866, 685}, {227, 138, 125},  {267, 158, 163},
+    {327, 188, 220},  {61, 34, 45},     {627, 338, 505},  {1227, 638, 1075},
+    {20, 10, 19},     {1937, 1000, 1767}, {977, 520, 855}, {657, 360, 551},
+    {71, 40, 57},     {2005, 1160, 1539}, {337, 200, 247}, {2039, 1240, 1425},
+    {257, 160, 171},  {691, 440, 437},  {1045, 680, 627}, {301, 200, 171},
+    {177, 120, 95},   {2141, 1480, 1083}, {1079, 760, 513}, {725, 520, 323},
+    {137, 100, 57},   {2209, 1640, 855}, {53, 40, 19},    {2243, 1720, 741},
+    {565, 440, 171},  {759, 600, 209},  {1147, 920, 285}, {2311, 1880, 513},
+    {97, 80, 19},     {335, 280, 57},   {1181, 1000, 171}, {793, 680, 95},
+    {599, 520, 57},   {2413, 2120, 171}, {405, 360, 19},  {2447, 2200, 57},
+    {11, 10, 0},      {158, 151, 3},    {178, 179, 7},    {1030, 1091, 63},
+    {248, 277, 21},   {318, 375, 35},   {458, 571, 63},   {878, 1159, 147},
+    {5, 7, 1},        {172, 181, 37},   {97, 76, 22},     {72, 41, 17},
+    {119, 47, 29},    {4, 1, 1},        {4, 1, 1},        {4, 1, 1},
+    {4, 1, 1},        {4, 1, 1},        {4, 1, 1},        {4, 1, 1},
+    {4, 1, 1},        {4, 1, 1},        {65, 18, 17},     {95, 29, 26},
+    {185, 62, 53},    {30, 11, 9},      {35, 14, 11},     {85, 37, 28},
+    {55, 26, 19},     {80, 41, 29},     {155, 86, 59},    {5, 3, 2},
+    {5, 3, 2},        {5, 3, 2},        {5, 3, 2},        {5, 3, 2},
+    {5, 3, 2},        {5, 3, 2},        {5, 3, 2},        {5, 3, 2},
+    {5, 3, 2},        {5, 3, 2},        {5, 3, 2},        {5, 3, 2},
+    {305, 176, 119},  {155, 86, 59},    {105, 56, 39},    {80, 41, 29},
+    {65, 32, 23},     {55, 26, 19},     {335, 152, 113},  {85, 37, 28},
+    {115, 48, 37},    {35, 14, 11},     {355, 136, 109},  {30, 11, 9},
+    {365, 128, 107},  {185, 62, 53},    {25, 8, 7},       {95, 29, 26},
+    {385, 112, 103},  {65, 18, 17},     {395, 104, 101},  {4, 1, 1},
+};
+
+// A colour table as the settings files and the original tables store it: a header of
+// seed, flags and count minus one, then (value, red, green, blue) 16-bit entries. Only
+// the high byte of each component is used.
+struct PaletteEntry {
+  uint16_t value, red, green, blue;
+};
+struct Palette {
+  int32_t seed;
+  uint16_t flags;
+  uint16_t countLess1;
+  PaletteEntry entries[8];
+};
+
+constexpr Palette kBlackWhite = {0, 0, 1, {{0, 65535, 65535, 65535}, {1, 0, 0, 0}}};
+constexpr Palette kEightColours = {0,
+                                   0,
+                                   7,
+                                   {{0, 65535, 65535, 65535},
+                                    {1, 0, 0, 0},
+                                    {2, 65535, 0, 0},
+                                    {3, 0, 65535, 0},
+                                    {4, 0, 0, 65535},
+                                    {5, 0, 65535, 65535},
+                                    {6, 65535, 0, 65535},
+                                    {7, 65535, 65535, 0}}};
+constexpr Palette kGreys = {0,
+                            0,
+                            4,
+                            {{0, 65535, 65535, 65535},
+                             {1, 0, 0, 0},
+                             {2, 32896, 32896, 32896},
+                             {3, 16384, 16384, 16384},
+                             {4, 49152, 49152, 49152}}};
+
+const Palette& PaletteOf(int32_t colors) {
+  switch (colors) {
+    case 2:
+      return kEightColours;
+    case 3:
+      return kGreys;
+    default:
+      return kBlackWhite;
+  }
+}
+
+struct Rgb8 {
+  int32_t c[3];
+};
+
+// The 15-bit sample as an 8-bit value, rounding as the 16-bit path always has.
+inline int32_t EightBitOf(int32_t s) {
+  if ((s + 1) & 0x8000) return 255;
+  const int32_t v = ((s + 1) >> 7) & 511;
+  return v > 255 ? 255 : v;
+}
+inline int32_t FifteenBitOf(int32_t q) { return q == 255 ? 32768 : (q << 7) | (q >> 1); }
+
+inline int32_t Limit255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+
+// One entry of the error row: red, green and blue errors.
+struct ErrorEntry {
+  int16_t e[3];
+};
+
+}  // namespace
+
+void DitherLevel(TiledImage* image, int32_t level, int32_t colors) {
+  if (!TiledLevelExists(image, level)) return;
+  if (image->format != kTiledRgba8 && image->format != kTiledRgba16) return;
+  const bool eightBit = image->format == kTiledRgba8;
+  const TiledLevel& l = image->levels[level];
+  const int32_t width = l.width;
+
+  const Palette& palette = PaletteOf(colors);
+  const int32_t count = palette.countLess1 + 1;
+  Rgb8 colours[8];
+  for (int32_t i = 0; i < count; ++i) {
+    colours[i].c[0] = palette.entries[i].red >> 8;
+    colours[i].c[1] = palette.entries[i].green >> 8;
+    colours[i].c[2] = palette.entries[i].blue >> 8;
+  }
+
+  // One entry per column and a spare past the right end that takes the error a row
+  // pushes off the image; it is never read.
+  std::vector<ErrorEntry> errors(size_t(width) + 1, ErrorEntry{{0, 0, 0}});
+
+  for (int32_t y = 0; y < l.height; ++y) {
+    const bool leftToRight = (y & 1) == 0;
+    const int32_t step = leftToRight ? 1 : -1;
+    for (int32_t i = 0; i < width; ++i) {
+      const int32_t c = leftToRight ? i : width - 1 - i;
+      int32_t ahead = c + step, behind = c - step;
+      if (ahead < 0) ahead = 0;
+      if (behind < 0) behind = 0;
+
+      uint8_t* p = TiledPixelAt(image, level, c, y);
+      int32_t input[4];
+      if (eightBit) {
+        uint32_t word;
+        std::memcpy(&word, p, 4);
+        input[0] = int32_t(word >> 24);
+        input[1] = int32_t((word >> 16) & 255);
+        input[2] = int32_t((word >> 8) & 255);
+        input[3] = int32_t(word & 255);
+      } else {
+        uint16_t s[4];
+        std::memcpy(s, p, 8);
+        for (int k = 0; k < 3; ++k) input[k] = EightBitOf(s[k]);
+        input[3] = s[3];
+      }
+
+      int32_t value[3];
+      for (int k = 0; k < 3; ++k) value[k] = Limit255(input[k] + errors[size_t(c)].e[k]);
+
+      int32_t best = 70000, chosen = 0;
+      for (int32_t e = 0; e < count; ++e) {
+        const int32_t dr = value[0] - colours[e].c[0];
+        const int32_t dg = value[1] - colours[e].c[1];
+        const int32_t db = value[2] - colours[e].c[2];
+        const int32_t distance = dr * dr + dg * dg + db * db;
+        if (distance < best) {
+          best = distance;
+          chosen = e;
+        }
+      }
+      const Rgb8& q = colours[chosen];
+      if (eightBit) {
+        const uint32_t word = uint32_t(q.c[0]) << 24 | uint32_t(q.c[1]) << 16 |
+                              uint32_t(q.c[2]) << 8 | uint32_t(input[3]);
+        std::memcpy(p, &word, 4);
+      } else {
+        const uint16_t s[4] = {uint16_t(FifteenBitOf(q.c[0])), uint16_t(FifteenBitOf(q.c[1])),
+                               uint16_t(FifteenBitOf(q.c[2])), uint16_t(input[3])};
+        std::memcpy(p, s, 8);
+      }
+
+      for (int k = 0; k < 3; ++k) {
+        const int32_t err = value[k] - q.c[k];
+        const int32_t t = input[k] < 255 - input[k] ? input[k] : 255 - input[k];
+        const Coefficients& w = kCoefficients[t];
+        const int32_t sum = w.right + w.downBehind + w.down;
+        const int32_t toRight = err * w.right / sum;
+        const int32_t toDown = err * w.down / sum;
+        // The writes follow this order, which matters at the left end, where a
+        // neighbour falls back onto column c itself.
+        errors[size_t(ahead)].e[k] = int16_t(errors[size_t(ahead)].e[k] + toRight);
+        errors[size_t(c)].e[k] = int16_t(toDown);
+        errors[size_t(behind)].e[k] = int16_t(errors[size_t(behind)].e[k] + err - toRight - toDown);
+      }
+      // Keep the unread spare from piling up row after row.
+      errors[size_t(width)] = ErrorEntry{{0, 0, 0}};
+    }
+  }
+}
