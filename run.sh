@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job: builds what is needed, then filters the bundled sample photograph with
-# Velvet Hue through the command-line host and writes the results under out/.
+# both products through the command-line host and writes the results under out/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
@@ -12,23 +12,30 @@ fi
 scripts/build.sh native
 
 sample=resources/samples/coffee.png
-velvet="build/native/modules/Velvet Hue-168.so"
-out=out/velvet_hue
-mkdir -p "$out"
 
 apply() {
-  local name="$1"; shift
-  "$filterhost" apply --plugin "$velvet" --in "$sample" --out "$out/$name.png" "$@"
-  echo "  $out/$name.png  ($*)"
+  local module="$1" folder="$2" name="$3"; shift 3
+  mkdir -p "$folder"
+  "$filterhost" apply --plugin "build/native/modules/$module" --in "$sample" \
+    --out "$folder/$name.png" "$@"
+  echo "  $folder/$name.png  ($*)"
 }
 
 echo "Velvet Hue on $sample:"
-apply neutral
-apply hue-turn --param hue=20
-apply desaturated --param saturation=0
-apply warm-glue-color --param hue=62 --param saturation=80 --glue color
+apply "Velvet Hue-168.so" out/velvet_hue neutral
+apply "Velvet Hue-168.so" out/velvet_hue hue-turn --param hue=20
+apply "Velvet Hue-168.so" out/velvet_hue desaturated --param saturation=0
+apply "Velvet Hue-168.so" out/velvet_hue warm-glue-color --param hue=62 --param saturation=80 \
+  --glue color
+
+echo "Grain Wreck on $sample:"
+apply "Grain Wreck-168.so" out/grain_wreck black-white --param colors=1
+apply "Grain Wreck-168.so" out/grain_wreck 8-colors --param colors=2
+apply "Grain Wreck-168.so" out/grain_wreck greys --param colors=greys
+apply "Grain Wreck-168.so" out/grain_wreck blocks-glue-overlay --param colors=2 \
+  --param coarseness=30 --glue overlay
 
 echo
-echo "Results:  $root/$out/"
+echo "Results:  $root/out/velvet_hue/ and $root/out/grain_wreck/"
 echo "Modules:  $root/build/native/modules/ (Linux); ./test.sh also builds the Windows .8bf files"
 echo "CLI:      $root/$filterhost --help"
