@@ -26,10 +26,12 @@ check() {
   local product="$1" name="$2"; shift 2
   local linux_module="$vh_native" windows_module="$vh_windows"
   if [ "$product" = gw ]; then linux_module="$gw_native"; windows_module="$gw_windows"; fi
-  "$native" apply --no-progress --plugin "$linux_module" --in "$sample" --out "$work/$name-linux.png" "$@"
+  local ext=png
+  [ "$name" = float ] && ext=pfm  # PNG holds no float samples
+  "$native" apply --no-progress --plugin "$linux_module" --in "$sample" --out "$work/$name-linux.$ext" "$@"
   "$loader" "$windows" apply --no-progress --plugin "$windows_module" --in "$sample" \
-    --out "$work/$name-$build.png" "$@" 2>&1 | tr -d '\r'
-  if cmp -s "$work/$name-linux.png" "$work/$name-$build.png"; then
+    --out "$work/$name-$build.$ext" "$@" 2>&1 | tr -d '\r'
+  if cmp -s "$work/$name-linux.$ext" "$work/$name-$build.$ext"; then
     passed=$((passed + 1))
   else
     echo "DIFFERENT: $name ($*)"
