@@ -68,6 +68,60 @@ void ClearHostRects() {
   }
 }
 
+HostRequestSnapshot TakeHostRequestSnapshot() {
+  const FilterRecord* r = gFilterRecord;
+  HostRequestSnapshot s{};
+  s.inRect = r->inRect;
+  s.outRect = r->outRect;
+  s.maskRect = r->maskRect;
+  if (r->bigDocumentData) {
+    s.inRect32 = r->bigDocumentData->inRect32;
+    s.outRect32 = r->bigDocumentData->outRect32;
+    s.maskRect32 = r->bigDocumentData->maskRect32;
+  }
+  s.inLoPlane = r->inLoPlane;
+  s.inHiPlane = r->inHiPlane;
+  s.outLoPlane = r->outLoPlane;
+  s.outHiPlane = r->outHiPlane;
+  s.inputRate = r->inputRate;
+  s.maskRate = r->maskRate;
+  s.inputPadding = r->inputPadding;
+  s.outputPadding = r->outputPadding;
+  s.maskPadding = r->maskPadding;
+  s.inPreDummyPlanes = r->inPreDummyPlanes;
+  s.inPostDummyPlanes = r->inPostDummyPlanes;
+  s.outPreDummyPlanes = r->outPreDummyPlanes;
+  s.outPostDummyPlanes = r->outPostDummyPlanes;
+  s.autoMask = r->autoMask;
+  return s;
+}
+
+void PutBackHostRequestSnapshot(const HostRequestSnapshot& s) {
+  FilterRecord* r = gFilterRecord;
+  r->inRect = s.inRect;
+  r->outRect = s.outRect;
+  r->maskRect = s.maskRect;
+  if (r->bigDocumentData) {
+    r->bigDocumentData->inRect32 = s.inRect32;
+    r->bigDocumentData->outRect32 = s.outRect32;
+    r->bigDocumentData->maskRect32 = s.maskRect32;
+  }
+  r->inLoPlane = s.inLoPlane;
+  r->inHiPlane = s.inHiPlane;
+  r->outLoPlane = s.outLoPlane;
+  r->outHiPlane = s.outHiPlane;
+  r->inputRate = s.inputRate;
+  r->maskRate = s.maskRate;
+  r->inputPadding = s.inputPadding;
+  r->outputPadding = s.outputPadding;
+  r->maskPadding = s.maskPadding;
+  r->inPreDummyPlanes = s.inPreDummyPlanes;
+  r->inPostDummyPlanes = s.inPostDummyPlanes;
+  r->outPreDummyPlanes = s.outPreDummyPlanes;
+  r->outPostDummyPlanes = s.outPostDummyPlanes;
+  r->autoMask = s.autoMask;
+}
+
 // ---- pixel exchange --------------------------------------------------------------
 
 namespace {

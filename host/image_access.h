@@ -17,6 +17,21 @@ void SetHostMaskRect(const VRect& r);
 // Empty input, output and mask rectangles: the host requests nothing more.
 void ClearHostRects();
 
+// Everything a region request changes in the host record (rectangles in both widths,
+// plane ranges, rates, paddings, dummy planes, autoMask), so that a render or a load
+// can put the record back exactly as it found it.
+struct HostRequestSnapshot {
+  HostRect inRect, outRect, maskRect;
+  VRect inRect32, outRect32, maskRect32;
+  int16_t inLoPlane, inHiPlane, outLoPlane, outHiPlane;
+  Fixed inputRate, maskRate;
+  int16_t inputPadding, outputPadding, maskPadding;
+  int16_t inPreDummyPlanes, inPostDummyPlanes, outPreDummyPlanes, outPostDummyPlanes;
+  uint8_t autoMask;
+};
+HostRequestSnapshot TakeHostRequestSnapshot();
+void PutBackHostRequestSnapshot(const HostRequestSnapshot& snapshot);
+
 inline int32_t RectWidth(const VRect& r) { return r.right - r.left; }
 inline int32_t RectHeight(const VRect& r) { return r.bottom - r.top; }
 

@@ -206,42 +206,14 @@ namespace {
 
 // What a load changes in the host record, the view and the working rectangle.
 struct LoadSnapshot {
-  HostRect inRect, outRect, maskRect;
-  VRect inRect32, outRect32, maskRect32;
-  int16_t inLoPlane, inHiPlane, outLoPlane, outHiPlane;
-  Fixed inputRate, maskRate;
-  int16_t inputPadding, outputPadding, maskPadding;
-  int16_t inPreDummyPlanes, inPostDummyPlanes, outPreDummyPlanes, outPostDummyPlanes;
-  uint8_t autoMask;
+  HostRequestSnapshot record;
   int32_t previewScale, panX, panY;
   VRect workingRect;
 };
 
 LoadSnapshot TakeLoadSnapshot() {
-  const FilterRecord* r = gFilterRecord;
-  LoadSnapshot s{};
-  s.inRect = r->inRect;
-  s.outRect = r->outRect;
-  s.maskRect = r->maskRect;
-  if (r->bigDocumentData) {
-    s.inRect32 = r->bigDocumentData->inRect32;
-    s.outRect32 = r->bigDocumentData->outRect32;
-    s.maskRect32 = r->bigDocumentData->maskRect32;
-  }
-  s.inLoPlane = r->inLoPlane;
-  s.inHiPlane = r->inHiPlane;
-  s.outLoPlane = r->outLoPlane;
-  s.outHiPlane = r->outHiPlane;
-  s.inputRate = r->inputRate;
-  s.maskRate = r->maskRate;
-  s.inputPadding = r->inputPadding;
-  s.outputPadding = r->outputPadding;
-  s.maskPadding = r->maskPadding;
-  s.inPreDummyPlanes = r->inPreDummyPlanes;
-  s.inPostDummyPlanes = r->inPostDummyPlanes;
-  s.outPreDummyPlanes = r->outPreDummyPlanes;
-  s.outPostDummyPlanes = r->outPostDummyPlanes;
-  s.autoMask = r->autoMask;
+  LoadSnapshot s;
+  s.record = TakeHostRequestSnapshot();
   s.previewScale = gSettings->previewScale;
   s.panX = gSettings->panX;
   s.panY = gSettings->panY;
@@ -250,29 +222,7 @@ LoadSnapshot TakeLoadSnapshot() {
 }
 
 void PutBackLoadSnapshot(const LoadSnapshot& s) {
-  FilterRecord* r = gFilterRecord;
-  r->inRect = s.inRect;
-  r->outRect = s.outRect;
-  r->maskRect = s.maskRect;
-  if (r->bigDocumentData) {
-    r->bigDocumentData->inRect32 = s.inRect32;
-    r->bigDocumentData->outRect32 = s.outRect32;
-    r->bigDocumentData->maskRect32 = s.maskRect32;
-  }
-  r->inLoPlane = s.inLoPlane;
-  r->inHiPlane = s.inHiPlane;
-  r->outLoPlane = s.outLoPlane;
-  r->outHiPlane = s.outHiPlane;
-  r->inputRate = s.inputRate;
-  r->maskRate = s.maskRate;
-  r->inputPadding = s.inputPadding;
-  r->outputPadding = s.outputPadding;
-  r->maskPadding = s.maskPadding;
-  r->inPreDummyPlanes = s.inPreDummyPlanes;
-  r->inPostDummyPlanes = s.inPostDummyPlanes;
-  r->outPreDummyPlanes = s.outPreDummyPlanes;
-  r->outPostDummyPlanes = s.outPostDummyPlanes;
-  r->autoMask = s.autoMask;
+  PutBackHostRequestSnapshot(s.record);
   gSettings->previewScale = s.previewScale;
   gSettings->panX = s.panX;
   gSettings->panY = s.panY;
