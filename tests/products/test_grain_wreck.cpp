@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filterhost/test_host.h"
+#include "tests/support/test_support.h"
 #include "glue/image_sampling.h"
 #include "host/host_services.h"
 #include "host/image_access.h"
@@ -23,25 +24,11 @@
 #include "settings/random_draw.h"
 #include "settings/settings_record.h"
 
-extern "C" void PluginMain(int16_t selector, void* parameterBlock, intptr_t* data,
-                           int16_t* result);
-
 namespace {
 
 constexpr uint32_t K(const char (&s)[5]) { return FourCC(s); }
 
-std::string ModulePath() {
-#if defined(_WIN32)
-  std::string path = std::string(TALLOW_MODULE_DIR) + "/" +
-                     (sizeof(void*) == 4 ? "GrainWreck-168 32bit.8bf" : "Grain Wreck-168 64bit.8bf");
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-#else
-  return std::string(TALLOW_MODULE_DIR) + "/Grain Wreck-168.so";
-#endif
-}
+std::string ModulePath() { return ShippedModulePath(TALLOW_MODULE_DIR, false); }
 
 // Smooth ramps with a sharp-edged square and a little noise: flat parts, edges and
 // texture, odd sizes, distinct red and blue. Alpha varies where there is an alpha plane.
@@ -273,44 +260,6 @@ TEST_F(GrainWreckRun, SamePixelsOnEveryBuild) {
 }
 
 // ---- from inside the plug-in ---------------------------------------------------------
-
-// The host with a run opened, the plug-in's two blocks locked into the globals and the
-// product's run state set up as Start sets it up.
-struct InsidePlugin {
-  TestHost host;
-  int16_t result = 0;
-  std::unique_ptr<HostCallScope> scope;
-
-  explicit InsidePlugin(HostImage image) {
-    host.image = std::move(image);
-    host.entry = PluginMain;
-    EXPECT_EQ(CallSelector(host, filterSelectorParameters), noErr);
-    EXPECT_EQ(CallSelector(host, filterSelectorPrepare), noErr);
-    scope = std::make_unique<HostCallScope>(host);
-    FilterRecord* record = CurrentRecord(host);
-    gFilterRecord = record;
-    gDataSlot = &host.dataSlot;
-    gResult = &result;
-    gSettings = reinterpret_cast<SettingsRecord*>(
-        record->handleProcs->lockProc(record->parameters, 0));
-    gState = reinterpret_cast<StateRecord*>(
-        record->handleProcs->lockProc(reinterpret_cast<Handle>(host.dataSlot), 0));
-    ProductStartOfRun(gSettings, gState);
-  }
-  ~InsidePlugin() {
-    ProductTearDown(gState);
-    FilterRecord* record = CurrentRecord(host);
-    record->handleProcs->unlockProc(record->parameters);
-    record->handleProcs->unlockProc(reinterpret_cast<Handle>(host.dataSlot));
-    gSettings = nullptr;
-    gState = nullptr;
-    gFilterRecord = nullptr;
-    gResult = nullptr;
-    scope.reset();
-    EndRun(host);
-    ForgetPluginState(host);
-  }
-};
 
 // A final render from inside, with the host's image holding the result afterwards: the
 // host takes the last job's output back at the next advance.

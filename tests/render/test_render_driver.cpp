@@ -15,47 +15,9 @@
 #include "render/render_driver.h"
 #include "render/tiled_image.h"
 #include "settings/settings_record.h"
-
-extern "C" void PluginMain(int16_t selector, void* parameterBlock, intptr_t* data,
-                           int16_t* result);
+#include "tests/support/test_support.h"
 
 namespace {
-
-// The host with a run opened and the plug-in's two blocks locked into the globals.
-struct InsidePlugin {
-  TestHost host;
-  int16_t result = 0;
-  std::unique_ptr<HostCallScope> scope;
-
-  explicit InsidePlugin(HostImage image) {
-    host.image = std::move(image);
-    host.entry = PluginMain;
-    EXPECT_EQ(CallSelector(host, filterSelectorParameters), noErr);
-    EXPECT_EQ(CallSelector(host, filterSelectorPrepare), noErr);
-    scope = std::make_unique<HostCallScope>(host);
-    FilterRecord* record = CurrentRecord(host);
-    gFilterRecord = record;
-    gDataSlot = &host.dataSlot;
-    gResult = &result;
-    gSettings = reinterpret_cast<SettingsRecord*>(
-        record->handleProcs->lockProc(record->parameters, 0));
-    gState = reinterpret_cast<StateRecord*>(
-        record->handleProcs->lockProc(reinterpret_cast<Handle>(host.dataSlot), 0));
-  }
-  ~InsidePlugin() {
-    if (gState) WorkBufferFree(&gState->previewBuffer.buffer);
-    FilterRecord* record = CurrentRecord(host);
-    record->handleProcs->unlockProc(record->parameters);
-    record->handleProcs->unlockProc(reinterpret_cast<Handle>(host.dataSlot));
-    gSettings = nullptr;
-    gState = nullptr;
-    gFilterRecord = nullptr;
-    gResult = nullptr;
-    scope.reset();
-    EndRun(host);
-    ForgetPluginState(host);
-  }
-};
 
 HostImage Gradient(int32_t width, int32_t height) {
   HostImage image = MakeHostImage(width, height, 3, 8);

@@ -9,23 +9,13 @@
 #include <vector>
 
 #include "filterhost/test_host.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 constexpr uint32_t K(const char (&s)[5]) { return FourCC(s); }
 
-std::string ModulePath() {
-#if defined(_WIN32)
-  std::string path = std::string(TALLOW_MODULE_DIR) + "/" +
-                     (sizeof(void*) == 4 ? "Velvet Hue-168 32bit.8bf" : "Velvet Hue-168 64bit.8bf");
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-#else
-  return std::string(TALLOW_MODULE_DIR) + "/Velvet Hue-168.so";
-#endif
-}
+std::string ModulePath() { return ShippedModulePath(TALLOW_MODULE_DIR, true); }
 
 // A deterministic picture with distinct red and blue, odd sizes so that tile and row
 // mistakes show.
