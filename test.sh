@@ -28,7 +28,7 @@ run_suite native ctest --test-dir build/native --output-on-failure
 run_suite asan env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure
 run_suite tsan env TSAN_OPTIONS=halt_on_error=1 \
-  ctest --test-dir build/tsan --output-on-failure -R '^(test_worker_pool|test_tiled_image)$'
+  ctest --test-dir build/tsan --output-on-failure -R '^(test_worker_pool|test_tiled_image|test_render|test_grain_wreck)$'
 wine_session_start
 if can_run_32bit; then
   run_suite "win32 (Wine)" ctest --test-dir build/win32 --output-on-failure

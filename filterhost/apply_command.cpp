@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -317,7 +318,7 @@ int RunApplyCommand(const std::vector<std::string>& args) {
   {
     FileImage file;
     if (!ReadImageFile(options.in, &file, &error) ||
-        !FileImageToHostImage(file, &host.image, &error))
+        !FileImageToHostImage(std::move(file), &host.image, &error))
       return Fail(error);
   }
   if (options.grey && !ConvertHostImageToGrey(&host.image, &error)) return Fail(error);
@@ -366,7 +367,7 @@ int RunApplyCommand(const std::vector<std::string>& args) {
                 options.out + " was not written");
 
   FileImage out;
-  if (!HostImageToFileImage(host.image, &out, &error)) return Fail(error);
+  if (!HostImageToFileImage(std::move(host.image), &out, &error)) return Fail(error);
   host.image = HostImage();
   if (!WriteImageFile(options.out, out, &error)) return Fail(error);
   if (options.json) std::fputs(recorded.c_str(), stdout);

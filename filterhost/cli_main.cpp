@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filterhost/apply_command.h"
@@ -105,12 +106,13 @@ int RunConvert(const SubCommand& command, const std::vector<std::string>& args) 
   FileImage file;
   HostImage host;
   std::string error;
-  bool ok = ReadImageFile(paths[0], &file, &error) && FileImageToHostImage(file, &host, &error);
+  bool ok = ReadImageFile(paths[0], &file, &error) &&
+            FileImageToHostImage(std::move(file), &host, &error);
   file = FileImage();  // the host image holds the pixels from here on
   if (ok && depth) ok = ConvertHostImageDepth(&host, depth, &error);
   if (ok && grey) ok = ConvertHostImageToGrey(&host, &error);
   if (ok && rgb) ok = ConvertHostImageToRgb(&host, &error);
-  if (ok) ok = HostImageToFileImage(host, &file, &error);
+  if (ok) ok = HostImageToFileImage(std::move(host), &file, &error);
   if (ok) {
     host = HostImage();
     ok = WriteImageFile(paths[1], file, &error, options);

@@ -22,6 +22,12 @@ struct HostImage {
   std::vector<uint8_t> mask;
 };
 
+// Gives `bytes` room for `capacity` bytes without touching them, dropping its contents
+// unless the room is already there. Buffers of image size are asked for in huge pages
+// where the system offers them: first touches of fresh memory, one page fault per 4 KiB
+// page otherwise, cost more than reading a file into it.
+void ReserveImageBytes(std::vector<uint8_t>* bytes, size_t capacity);
+
 // A zeroed image with the usual mode for its planes and depth (1/2 planes grey,
 // 3/4 planes RGB; 2 and 4 planes mean editable transparency, the last plane alpha).
 HostImage MakeHostImage(int32_t width, int32_t height, int16_t planes, int16_t depth);

@@ -82,6 +82,31 @@ HostImage Reshaped(const HostImage& image, int16_t planes, int16_t depth) {
   return result;
 }
 
+// The 16-bit mappings over whole buffers, `count` samples from `source` to `target`
+// (which may be the same). 32-bit arithmetic suffices: 65535 × 32768 + 32767 and
+// 32768 × 65535 + 16384 both stay below 2^31, and it lets the compiler vectorise.
+void MapFileSamples16ToHost(const uint8_t* source, uint8_t* target, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t v = Load16(source + 2 * i);
+    Store16(target + 2 * i, uint16_t((v * 32768u + 32767u) / 65535u));
+  }
+}
+
+void MapHostSamples16ToFile(const uint8_t* source, uint8_t* target, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t h = std::min<uint32_t>(Load16(source + 2 * i), 32768u);
+    Store16(target + 2 * i, uint16_t((h * 65535u + 16384u) / 32768u));
+  }
+}
+
+// A host image of the file's shape with no pixels yet.
+HostImage HostImageShaped(const FileImage& file) {
+  HostImage result = MakeHostImage(0, 0, file.channels, file.bitsPerSample);
+  result.width = file.width;
+  result.height = file.height;
+  return result;
+}
+
 }  // namespace
 
 uint16_t FileSample16ToHost(uint16_t fileValue) {
@@ -96,13 +121,11 @@ uint16_t HostSample16ToFile(int64_t hostValue) {
 bool FileImageToHostImage(const FileImage& file, HostImage* host, std::string* error) {
   try {
     if (!ValidateFileImage(file, error)) return false;
-    HostImage result = MakeHostImage(file.width, file.height, file.channels, file.bitsPerSample);
+    HostImage result = HostImageShaped(file);
+    ReserveImageBytes(&result.pixels, file.samples.size());
+    result.pixels.resize(file.samples.size());
     if (file.bitsPerSample == 16) {
-      const size_t count = file.samples.size() / 2;
-      for (size_t i = 0; i < count; ++i) {
-        Store16(result.pixels.data() + 2 * i,
-                FileSample16ToHost(Load16(file.samples.data() + 2 * i)));
-      }
+      MapFileSamples16ToHost(file.samples.data(), result.pixels.data(), file.samples.size() / 2);
     } else {
       std::memcpy(result.pixels.data(), file.samples.data(), file.samples.size());
     }
@@ -113,6 +136,17 @@ bool FileImageToHostImage(const FileImage& file, HostImage* host, std::string* e
   }
 }
 
+bool FileImageToHostImage(FileImage&& file, HostImage* host, std::string* error) {
+  if (!ValidateFileImage(file, error)) return false;
+  HostImage result = HostImageShaped(file);
+  result.pixels = std::move(file.samples);
+  file = FileImage();
+  if (result.depth == 16)
+    MapFileSamples16ToHost(result.pixels.data(), result.pixels.data(), result.pixels.size() / 2);
+  *host = std::move(result);
+  return true;
+}
+
 bool HostImageToFileImage(const HostImage& host, FileImage* file, std::string* error) {
   try {
     if (!HostShapeIsValid(host, error)) return false;
@@ -120,11 +154,7 @@ bool HostImageToFileImage(const HostImage& host, FileImage* file, std::string* e
     if (!AllocateFileImage(&result, host.width, host.height, host.planes, host.depth, error))
       return false;
     if (host.depth == 16) {
-      const size_t count = host.pixels.size() / 2;
-      for (size_t i = 0; i < count; ++i) {
-        Store16(result.samples.data() + 2 * i,
-                HostSample16ToFile(Load16(host.pixels.data() + 2 * i)));
-      }
+      MapHostSamples16ToFile(host.pixels.data(), result.samples.data(), host.pixels.size() / 2);
     } else {
       std::memcpy(result.samples.data(), host.pixels.data(), host.pixels.size());
     }
@@ -133,6 +163,23 @@ bool HostImageToFileImage(const HostImage& host, FileImage* file, std::string* e
   } catch (const std::bad_alloc&) {
     return Fail(error, "out of memory converting the host image");
   }
+}
+
+bool HostImageToFileImage(HostImage&& host, FileImage* file, std::string* error) {
+  if (!HostShapeIsValid(host, error)) return false;
+  // The shape checks of a file image (limits included) without allocating.
+  if (!CheckImageShape(host.width, host.height, host.planes, host.depth, error)) return false;
+  FileImage result;
+  result.width = host.width;
+  result.height = host.height;
+  result.channels = host.planes;
+  result.bitsPerSample = host.depth;
+  result.samples = std::move(host.pixels);
+  host = HostImage();
+  if (result.bitsPerSample == 16)
+    MapHostSamples16ToFile(result.samples.data(), result.samples.data(), result.samples.size() / 2);
+  *file = std::move(result);
+  return true;
 }
 
 bool ConvertHostImageDepth(HostImage* image, int16_t depth, std::string* error) {

@@ -28,8 +28,14 @@ uint16_t FileSample16ToHost(uint16_t fileValue);
 uint16_t HostSample16ToFile(int64_t hostValue);
 
 bool FileImageToHostImage(const FileImage& file, HostImage* host, std::string* error);
+// The same, taking over the file image's samples instead of copying them (the layouts
+// are the same; 16-bit samples are mapped where they lie). `file` is left empty, also
+// on failure past its checks.
+bool FileImageToHostImage(FileImage&& file, HostImage* host, std::string* error);
 // The host image's planes must be 1 to 4 and its depth 8, 16 or 32.
 bool HostImageToFileImage(const HostImage& host, FileImage* file, std::string* error);
+// The same, taking over the host image's pixels (and dropping its mask).
+bool HostImageToFileImage(HostImage&& host, FileImage* file, std::string* error);
 
 // Converts the image in place to depth 8, 16 or 32; a selection mask is kept.
 bool ConvertHostImageDepth(HostImage* image, int16_t depth, std::string* error);

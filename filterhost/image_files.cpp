@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "filterhost/host_image.h"
 #include "filterhost/image_codecs.h"
 #include "platform/platform.h"
 
@@ -85,6 +86,61 @@ bool StoreWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
   return true;
 }
 
+// Writes through PlatformFileWrite in pieces: some systems cap one write at 2 GiB.
+bool WriteToFile(void* context, const uint8_t* data, size_t size) {
+  auto* file = static_cast<PlatformFile*>(context);
+  size_t done = 0;
+  while (done < size) {
+    size_t piece = std::min<size_t>(size - done, size_t(1) << 30);
+    int64_t put = PlatformFileWrite(file, data + done, piece);
+    if (put <= 0) return false;
+    done += size_t(put);
+  }
+  return true;
+}
+
+// Reads exactly `size` bytes unless the file ends or fails first; returns the count.
+size_t ReadFully(PlatformFile* file, uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    size_t piece = std::min<size_t>(size - done, size_t(1) << 30);
+    int64_t got = PlatformFileRead(file, data + done, piece);
+    if (got <= 0) break;
+    done += size_t(got);
+  }
+  return done;
+}
+
+// PAM/PGM/PPM/PFM straight from the file into the image's samples: the header comes from
+// the first bytes, the samples are read where they belong and converted in place, so the
+// file never sits in memory beside the image.
+bool ReadNetpbmFile(const std::string& path, PlatformFile* file, FileImage* image,
+                    std::string* error) {
+  const int64_t size = PlatformFileSize(file);
+  if (size < 0) return Fail(error, path, "cannot read the file (is it a folder?)");
+  if (size > kMaxFileBytes || uint64_t(size) > SIZE_MAX)
+    return Fail(error, path, "file too large to be an image this tool accepts");
+  std::vector<uint8_t> head(std::min<size_t>(size_t(size), kNetpbmHeadBytes));
+  if (!PlatformFileSeek(file, 0) || ReadFully(file, head.data(), head.size()) != head.size())
+    return Fail(error, path, "read failed");
+  NetpbmLayout layout;
+  FileImage decoded;
+  std::string message;
+  if (!ReadNetpbmHeader(head.data(), head.size(), uint64_t(size), &layout, &message) ||
+      !AllocateNetpbmImage(layout, uint64_t(size), &decoded, &message)) {
+    return Fail(error, path, message);
+  }
+  // Whatever of the samples came with the head, then the rest from the file.
+  const size_t fromHead = std::min(decoded.samples.size(), head.size() - layout.dataOffset);
+  std::memcpy(decoded.samples.data(), head.data() + layout.dataOffset, fromHead);
+  const size_t rest = decoded.samples.size() - fromHead;
+  if (ReadFully(file, decoded.samples.data() + fromHead, rest) != rest)
+    return Fail(error, path, "read failed");
+  FinishNetpbmSamples(layout, &decoded);
+  *image = std::move(decoded);
+  return true;
+}
+
 }  // namespace
 
 int32_t FileSampleBytes(int bitsPerSample) {
@@ -136,7 +192,9 @@ bool AllocateFileImage(FileImage* image, int64_t width, int64_t height, int chan
   image->height = int32_t(height);
   image->channels = int16_t(channels);
   image->bitsPerSample = int16_t(bitsPerSample);
-  image->samples.assign(size_t(width * height * channels * FileSampleBytes(bitsPerSample)), 0);
+  const size_t bytes = size_t(width * height * channels * FileSampleBytes(bitsPerSample));
+  ReserveImageBytes(&image->samples, bytes);
+  image->samples.assign(bytes, 0);
   return true;
 }
 
@@ -247,20 +305,27 @@ bool EncodeImageBytes(ImageFileFormat format, const FileImage& image, std::vecto
 
 bool ReadImageFile(const std::string& path, FileImage* image, std::string* error) {
   try {
-    std::vector<uint8_t> bytes;
+    if (!PlatformFileExists(path.c_str())) return Fail(error, path, "no such file");
     ImageFileFormat format;
-    // TIFF goes to its library by path; peek at the signature first so a large TIFF is
-    // not read into memory twice.
     {
-      if (!PlatformFileExists(path.c_str())) return Fail(error, path, "no such file");
       PlatformFile* file = PlatformFileOpen(path.c_str(), kFileRead);
       if (!file) return Fail(error, path, "cannot open the file for reading");
       uint8_t head[8] = {};
       int64_t got = PlatformFileRead(file, head, sizeof head);
-      PlatformFileClose(file);
-      if (got < 0) return Fail(error, path, "cannot read the file (is it a folder?)");
+      if (got < 0) {
+        PlatformFileClose(file);
+        return Fail(error, path, "cannot read the file (is it a folder?)");
+      }
       format = ImageFormatFromSignature(head, size_t(got));
+      if (format == ImageFileFormat::kPam || format == ImageFileFormat::kPgm ||
+          format == ImageFileFormat::kPpm || format == ImageFileFormat::kPfm) {
+        const bool ok = ReadNetpbmFile(path, file, image, error);
+        PlatformFileClose(file);
+        return ok;
+      }
+      PlatformFileClose(file);
     }
+    // TIFF goes to its library by path, so a large TIFF is not read into memory twice.
     if (format == ImageFileFormat::kTiff) {
 #ifdef TALLOW_HAVE_TIFF
       std::string message;
@@ -273,6 +338,7 @@ bool ReadImageFile(const std::string& path, FileImage* image, std::string* error
     if (format == ImageFileFormat::kUnknown) {
       return Fail(error, path, "unsupported format: not a PNG, TIFF, PAM, PGM, PPM or PFM file");
     }
+    std::vector<uint8_t> bytes;
     if (!LoadWholeFile(path, &bytes, error)) return false;
     std::string message;
     if (!DecodeImageBytes(bytes.data(), bytes.size(), image, &message)) {
@@ -307,7 +373,28 @@ bool WriteImageFile(const std::string& path, const FileImage& image, std::string
     return Fail(error, path, "TIFF is not available in the Windows build");
 #endif
   }
-  std::vector<uint8_t> bytes;
-  if (!EncodeImageBytes(format, image, &bytes, &message)) return Fail(error, path, message);
-  return StoreWholeFile(path, bytes, error);
+  if (format == ImageFileFormat::kPng) {
+    std::vector<uint8_t> bytes;
+    if (!EncodeImageBytes(format, image, &bytes, &message)) return Fail(error, path, message);
+    return StoreWholeFile(path, bytes, error);
+  }
+  // Netpbm formats go to the file as they are encoded, without a copy of the file in memory.
+  if (!ValidateFileImage(image, &message) || !CheckNetpbmEncodable(format, image, &message))
+    return Fail(error, path, message);
+  PlatformFile* file = PlatformFileOpen(path.c_str(), kFileWriteTruncate);
+  if (!file) return Fail(error, path, "cannot create the file");
+  bool ok;
+  try {
+    ok = WriteNetpbm(format, image, ByteSink{WriteToFile, file}, &message);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+    message = "out of memory writing the image";
+  }
+  PlatformFileClose(file);
+  if (!ok) {
+    // A half-written image would read as truncated later; better none at all.
+    PlatformFileDelete(path.c_str());
+    return Fail(error, path, message);
+  }
+  return true;
 }

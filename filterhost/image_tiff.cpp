@@ -1,14 +1,18 @@
 // TIFF through libtiff (native build only): 8/16-bit integer and 32-bit float samples,
 // grey or RGB with an optional alpha extra sample, contiguous strips.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include <tiffio.h>
 
+#include "filterhost/host_image.h"
 #include "filterhost/image_codecs.h"
 
 namespace {
+
+constexpr uint32_t kRowsPerStrip = 64;
 
 bool Fail(std::string* error, const std::string& message) {
   if (error) *error = message;
@@ -102,13 +106,23 @@ bool ReadOpenTiff(TIFF* tiff, FileImage* image, std::string* error) {
   const size_t rowBytes = FileRowBytes(decoded);
   if (uint64_t(TIFFScanlineSize64(tiff)) != rowBytes)
     return Fail(error, "corrupt TIFF: unexpected row size");
-  // The samples grow with the rows actually decoded: a header claiming a huge image costs
-  // memory only if the file really holds the data.
-  for (uint32_t row = 0; row < height; ++row) {
-    decoded.samples.resize(size_t(row + 1) * rowBytes);
-    if (TIFFReadScanline(tiff, decoded.samples.data() + size_t(row) * rowBytes, row, 0) < 0) {
+  uint32_t rowsPerStrip = height;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
+  // Strips are decoded straight into the samples. The whole image is reserved at once
+  // (address space only: nothing is touched yet) and the samples grow with the strips
+  // actually decoded, so a header claiming a huge image costs memory only if the file
+  // really holds the data.
+  ReserveImageBytes(&decoded.samples, size_t(height) * rowBytes);
+  for (uint32_t row = 0; row < height; row += rowsPerStrip) {
+    const uint32_t rows = std::min(rowsPerStrip, height - row);
+    const size_t at = size_t(row) * rowBytes;
+    const size_t bytes = size_t(rows) * rowBytes;
+    decoded.samples.resize(at + bytes);
+    const tmsize_t got = TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, row, 0),
+                                              decoded.samples.data() + at, tmsize_t(bytes));
+    if (got != tmsize_t(bytes))
       return Fail(error, "corrupt or truncated TIFF data at row " + std::to_string(row));
-    }
   }
   *image = std::move(decoded);
   return true;
@@ -138,13 +152,18 @@ bool WriteOpenTiff(TIFF* tiff, const FileImage& image, bool deflate) {
   } else {
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_NONE));
   }
-  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+  // Strips of many rows: fewer, larger pieces for the library and the compressor.
+  const uint32_t rowsPerStrip = std::min<uint32_t>(kRowsPerStrip, uint32_t(image.height));
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
   const size_t rowBytes = FileRowBytes(image);
-  // The predictor works in place, so each row goes through a scratch copy.
-  std::vector<uint8_t> row(rowBytes);
-  for (int32_t y = 0; y < image.height; ++y) {
-    std::memcpy(row.data(), image.samples.data() + size_t(y) * rowBytes, rowBytes);
-    if (TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0) < 0) return false;
+  // The predictor works in place, so each strip goes through a scratch copy.
+  std::vector<uint8_t> strip(size_t(rowsPerStrip) * rowBytes);
+  for (uint32_t row = 0; row < uint32_t(image.height); row += rowsPerStrip) {
+    const uint32_t rows = std::min(rowsPerStrip, uint32_t(image.height) - row);
+    const size_t bytes = size_t(rows) * rowBytes;
+    std::memcpy(strip.data(), image.samples.data() + size_t(row) * rowBytes, bytes);
+    if (TIFFWriteEncodedStrip(tiff, row / rowsPerStrip, strip.data(), tmsize_t(bytes)) < 0)
+      return false;
   }
   return TIFFWriteDirectory(tiff) != 0;
 }

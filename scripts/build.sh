@@ -11,8 +11,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="${TALLOW_JOBS:-$(nproc)}"
 deps="${TALLOW_DEPS:-/opt/tallowmere-deps}"
 
-# The thread-sanitizer build covers the code that runs threads: the pool's tests.
-TSAN_TARGETS="test_worker_pool test_tiled_image"
+# The thread-sanitizer build covers the code that runs threads: the pool, the pyramid
+# and both products rendering through the real modules.
+TSAN_TARGETS="test_worker_pool test_tiled_image test_render test_grain_wreck"
 
 configure_and_build() {
   local name="$1"; shift
