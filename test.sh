@@ -25,6 +25,7 @@ export TALLOW_WIN32_MODULES="$root/build/win32/modules"
 export TALLOW_WIN64_MODULES="$root/build/win64/modules"
 
 run_suite native ctest --test-dir build/native --output-on-failure
+run_suite cli tests/cli/cli_behaviour.sh "$root"
 run_suite asan env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure
 run_suite tsan env TSAN_OPTIONS=halt_on_error=1 \
