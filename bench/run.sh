@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Speed checks of the filters against their targets, one section per product:
-#   bench/run.sh [SECTION...]        sections: velvet_hue (default: all of them)
+#   bench/run.sh [SECTION...]        sections: velvet_hue grain_wreck (default: all of them)
 # Each section times `filterhost apply` on generated 24-megapixel pictures (8- and
 # 16-bit RGB, PAM and deflate TIFF) against ImageMagick on the same file and against
 # filterhost's own load + save, and prints a table with the targets.
@@ -169,16 +169,117 @@ bench_velvet_hue() {
     }'
 }
 
+# ---- Grain Wreck ------------------------------------------------------------------------
+
+# Best real time in milliseconds of one benchmark of a Google Benchmark report.
+benchmark_ms() {
+  echo "$1" | awk -v name="$2" '
+    function ms(value, unit) {
+      if (unit == "us") return value / 1000
+      if (unit == "ns") return value / 1e6
+      if (unit == "s") return value * 1000
+      return value
+    }
+    index($1, name "/") == 1 && $1 ~ /_min$/ { printf "%.1f", ms($2, $3); found = 1 }
+    END { if (!found) printf "-" }'
+}
+
+bench_grain_wreck() {
+  local fh="$build/filterhost/filterhost"
+  local module="$build/modules/Grain Wreck-168.so"
+  local out="$data/out"
+  local in="$data/rgb8.pam"
+  mkdir -p "$out"
+  local params=(--param colors=2 --param radius=30 --param coarseness=0 --param range=45
+                --param sharpen=25)
+
+  # The eight colours of the "8 colors" palette, for ImageMagick's -remap.
+  local palette="$out/palette8.png"
+  "$magick" -size 1x1 xc:white xc:black xc:red xc:lime xc:blue xc:cyan xc:magenta xc:yellow \
+    +append "$palette"
+  # -scale 50% until a single pixel is left: the whole reduced stack of a pyramid.
+  local halvings=() w=$width h=$height
+  while [ "$w" -gt 1 ] || [ "$h" -gt 1 ]; do
+    halvings+=(-scale 50%)
+    w=$(((w + 1) / 2))
+    h=$(((h + 1) / 2))
+  done
+
+  echo
+  echo "Grain Wreck on the ${width} x ${height} (${megapixels} MP) 8-bit RGB picture (PAM), best of $runs;"
+  echo "8 colors, radius 30, coarseness 0, range 45, sharpen 25."
+  local convert_s apply_s dither_s scale_s filter_s
+  convert_s=$(best_time "$fh" convert "$in" "$out/convert.pam")
+  apply_s=$(best_time "$fh" apply --plugin "$module" --in "$in" --out "$out/apply.pam" \
+    "${params[@]}" --no-progress)
+  dither_s=$(best_time "$magick" "$in" -dither FloydSteinberg -remap "$palette" "$out/magick.pam")
+  scale_s=$(best_time "$magick" "$in" "${halvings[@]}" "$out/scaled.pam")
+  filter_s=$(awk -v a="$apply_s" -v c="$convert_s" 'BEGIN { printf "%.3f", a - c }')
+
+  # Peak memory of one whole apply, in bytes per image pixel.
+  local peak_kb bytes_per_pixel
+  /usr/bin/time -f %M -o "$out/peak.txt" "$fh" apply --plugin "$module" --in "$in" \
+    --out "$out/apply.pam" "${params[@]}" --no-progress >/dev/null 2>"$data/last_error.log" ||
+    { cat "$data/last_error.log" >&2; fail "apply failed under /usr/bin/time"; }
+  peak_kb=$(tail -1 "$out/peak.txt")
+  bytes_per_pixel=$(awk -v k="$peak_kb" -v w=$width -v h=$height 'BEGIN { printf "%.1f", k * 1024 / (w * h) }')
+
+  local report rerender_ms pyramid_ms
+  report=$("$build/bench/grain_wreck_latency" --benchmark_color=false 2>/dev/null) ||
+    fail "grain_wreck_latency failed"
+  rerender_ms=$(benchmark_ms "$report" RerenderAfterRange)
+  pyramid_ms=$(benchmark_ms "$report" PyramidBuild)
+  local rerender_s pyramid_s
+  rerender_s=$(awk -v m="$rerender_ms" 'BEGIN { if (m == "-") print "-"; else printf "%.3f", m / 1000 }')
+  pyramid_s=$(awk -v m="$pyramid_ms" 'BEGIN { if (m == "-") print "-"; else printf "%.3f", m / 1000 }')
+
+  echo "first render: apply less load+sv (filterhost convert IN OUT, ${convert_s}s);"
+  echo "re-render and pyramid: in one process (grain_wreck_latency); IM times include IM's own load and save."
+  printf '%-34s %9s %9s | %-28s %9s %9s %-16s
+' "case" "time" "MP/s" "against" "time" "ratio" "target"
+  printf '%s\n' "$(printf '%.0s-' {1..124})"
+  printf '%-34s %8ss %9s | %-28s %8ss %9s %-16s
+' \
+    "first render (apply ${apply_s}s)" "$filter_s" "$(mps "$filter_s")" \
+    "IM dither + remap 8 colours" "$dither_s" "$(ratio "$filter_s" "$dither_s")" \
+    "<=2.00x $(awk -v f="$filter_s" -v d="$dither_s" 'BEGIN { print (f <= 2 * d ? "PASS" : "MISS") }')"
+  if [ "$rerender_s" = "-" ]; then
+    printf '%-34s %9s
+' "re-render after range" "no result"
+  else
+    printf '%-34s %8ss %9s | %-28s %9s %9s %-16s
+' \
+      "re-render after range" "$rerender_s" "$(mps "$rerender_s")" "-" "-" "-" \
+      ">=60 MP/s $(at_least "$(mps "$rerender_s")" 60)"
+  fi
+  if [ "$pyramid_s" = "-" ]; then
+    printf '%-34s %9s
+' "pyramid build" "no result"
+  else
+    printf '%-34s %8ss %9s | %-28s %8ss %9s %-16s
+' \
+      "pyramid build" "$pyramid_s" "$(mps "$pyramid_s")" \
+      "IM $((${#halvings[@]} / 2)) x -scale 50%" "$scale_s" "$(ratio "$pyramid_s" "$scale_s")" "-"
+  fi
+  printf '%-34s %7s B %9s | %-28s %9s %9s %-16s
+' \
+    "peak memory of apply (${peak_kb} KB)" "$bytes_per_pixel" "per pixel" "-" "-" "-" \
+    "<24 B/px $(below "$bytes_per_pixel" 24)"
+  echo "ratios are time against the other's time (below 1.00x is faster)."
+  rm -rf "$out"
+}
+
 # ---- main --------------------------------------------------------------------------------
 
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(velvet_hue)
+[ ${#sections[@]} -eq 0 ] && sections=(velvet_hue grain_wreck)
 mkdir -p "$data"
 targets=(filterhost)
 for section in "${sections[@]}"; do
   case "$section" in
     velvet_hue) targets+=(velvet_hue preview_latency) ;;
-    *) fail "unknown section '$section' (velvet_hue)" ;;
+    grain_wreck) targets+=(grain_wreck grain_wreck_latency) ;;
+    *) fail "unknown section '$section' (velvet_hue, grain_wreck)" ;;
   esac
 done
 build_targets "${targets[@]}"

@@ -1,7 +1,7 @@
 // Grain Wreck's dither: serpentine error diffusion whose three weights vary with the
 // input value, to a palette of two, five or eight colours.
 #include <cstring>
-#include <vector>
+#include <new>
 
 #include "products/grain_wreck/grain_wreck_kernel.h"
 
@@ -112,14 +112,178 @@ struct ErrorEntry {
   int16_t e[3];
 };
 
+// Division by a coefficient sum as a multiplication: |err x weight| stays below 2^20
+// (255 x 2447) and every sum below 2^13, so ceil(2^33 / sum) gives the exact quotient,
+// and the division sits on the pixel-to-pixel dependency chain.
+constexpr int kQuotientShift = 33;
+
+struct Split {
+  uint32_t right, down;  // the weights
+  uint64_t reciprocal;   // ceil(2^33 / (right + down-behind + down))
+};
+
+struct SplitTable {
+  Split entries[128];
+};
+
+constexpr SplitTable MakeSplitTable() {
+  SplitTable table{};
+  for (int t = 0; t < 128; ++t) {
+    const Coefficients& w = kCoefficients[t];
+    const uint64_t sum = uint64_t(w.right + w.downBehind + w.down);
+    table.entries[t].right = uint32_t(w.right);
+    table.entries[t].down = uint32_t(w.down);
+    table.entries[t].reciprocal = ((uint64_t(1) << kQuotientShift) + sum - 1) / sum;
+  }
+  return table;
+}
+constexpr SplitTable kSplits = MakeSplitTable();
+
+// err x weight / sum, truncated toward zero as C++ integer division does.
+inline int32_t Share(int32_t err, uint32_t weight, uint64_t reciprocal) {
+  const uint32_t magnitude = uint32_t(err < 0 ? -err : err) * weight;
+  const int32_t q = int32_t((uint64_t(magnitude) * reciprocal) >> kQuotientShift);
+  return err < 0 ? -q : q;
+}
+
+// Per format: the three 8-bit inputs and the alpha of a pixel, and the chosen colour
+// written back with that alpha.
+struct EightBitPixels {
+  static constexpr int32_t kBytes = 4;
+  static void Read(const uint8_t* p, int32_t input[4]) {
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+    input[0] = int32_t(word >> 24);
+    input[1] = int32_t((word >> 16) & 255);
+    input[2] = int32_t((word >> 8) & 255);
+    input[3] = int32_t(word & 255);
+  }
+  static void Write(uint8_t* p, const Rgb8& q, int32_t alpha) {
+    const uint32_t word = uint32_t(q.c[0]) << 24 | uint32_t(q.c[1]) << 16 |
+                          uint32_t(q.c[2]) << 8 | uint32_t(alpha);
+    std::memcpy(p, &word, 4);
+  }
+};
+
+struct FifteenBitPixels {
+  static constexpr int32_t kBytes = 8;
+  static void Read(const uint8_t* p, int32_t input[4]) {
+    uint16_t s[4];
+    std::memcpy(s, p, 8);
+    for (int k = 0; k < 3; ++k) input[k] = EightBitOf(s[k]);
+    input[3] = s[3];
+  }
+  static void Write(uint8_t* p, const Rgb8& q, int32_t alpha) {
+    const uint16_t s[4] = {uint16_t(FifteenBitOf(q.c[0])), uint16_t(FifteenBitOf(q.c[1])),
+                           uint16_t(FifteenBitOf(q.c[2])), uint16_t(alpha)};
+    std::memcpy(p, s, 8);
+  }
+};
+
+// The nearest palette entry: in entry order, only a strictly nearer one wins, and entry
+// 0 stands when none comes nearer than 70000.
+inline const Rgb8& Nearest(const Rgb8* colours, int32_t count, const int32_t value[3]) {
+  int32_t best = 70000, chosen = 0;
+  for (int32_t e = 0; e < count; ++e) {
+    const int32_t dr = value[0] - colours[e].c[0];
+    const int32_t dg = value[1] - colours[e].c[1];
+    const int32_t db = value[2] - colours[e].c[2];
+    const int32_t distance = dr * dr + dg * dg + db * db;
+    if (distance < best) {
+      best = distance;
+      chosen = e;
+    }
+  }
+  return colours[chosen];
+}
+
+// The eight corners of the colour cube: the nearest is chosen channel by channel (a
+// channel's two choices never tie for whole values), and every nearest distance stays
+// far below 70000.
+struct CubeCorners {
+  Rgb8 chosen;
+  const Rgb8& operator()(const int32_t value[3]) {
+    for (int k = 0; k < 3; ++k) chosen.c[k] = value[k] >= 128 ? 255 : 0;
+    return chosen;
+  }
+};
+
+struct PaletteSearch {
+  const Rgb8* colours;
+  int32_t count;
+  const Rgb8& operator()(const int32_t value[3]) const { return Nearest(colours, count, value); }
+};
+
+bool IsCubeCorners(const Rgb8* colours, int32_t count) {
+  if (count != 8) return false;
+  bool seen[8] = {};
+  for (int32_t e = 0; e < 8; ++e) {
+    int32_t index = 0;
+    for (int k = 0; k < 3; ++k) {
+      if (colours[e].c[k] != 0 && colours[e].c[k] != 255) return false;
+      index = index * 2 + (colours[e].c[k] == 255);
+    }
+    if (seen[index]) return false;
+    seen[index] = true;
+  }
+  return true;
+}
+
+template <class Pixels, class Search>
+void DitherRows(const TiledImage* from, TiledImage* to, int32_t level, Search nearest,
+                ErrorEntry* errors) {
+  const TiledLevel& l = from->levels[level];
+  const int32_t width = l.width;
+  for (int32_t y = 0; y < l.height; ++y) {
+    const bool leftToRight = (y & 1) == 0;
+    const int32_t step = leftToRight ? 1 : -1;
+    // Tile rows are 512 pixels: the row's pixel c lies in tile c / 512 of this tile row.
+    const int32_t tileRow = l.firstTile + (y / kImageTileSide) * l.tilesPerRow;
+    const uint32_t rowOffset = uint32_t(y % kImageTileSide) * kImageTileSide;
+    for (int32_t i = 0; i < width; ++i) {
+      const int32_t c = leftToRight ? i : width - 1 - i;
+      int32_t ahead = c + step, behind = c - step;
+      if (ahead < 0) ahead = 0;
+      if (behind < 0) behind = 0;
+      const size_t offset = size_t(rowOffset + uint32_t(c) % kImageTileSide) * Pixels::kBytes;
+      const int32_t tile = tileRow + int32_t(uint32_t(c) / kImageTileSide);
+      const uint8_t* in = static_cast<const uint8_t*>(from->tiles[tile].buffer.memory) + offset;
+      uint8_t* out = static_cast<uint8_t*>(to->tiles[tile].buffer.memory) + offset;
+
+      int32_t input[4];
+      Pixels::Read(in, input);
+      ErrorEntry& here = errors[c];
+      const int32_t value[3] = {Limit255(input[0] + here.e[0]), Limit255(input[1] + here.e[1]),
+                                Limit255(input[2] + here.e[2])};
+      const Rgb8& q = nearest(value);
+      Pixels::Write(out, q, input[3]);
+
+      for (int k = 0; k < 3; ++k) {
+        const int32_t err = value[k] - q.c[k];
+        const int32_t t = input[k] < 255 - input[k] ? input[k] : 255 - input[k];
+        const Split& w = kSplits.entries[t];
+        const int32_t toRight = Share(err, w.right, w.reciprocal);
+        const int32_t toDown = Share(err, w.down, w.reciprocal);
+        // The writes follow this order, which matters at the left end, where a
+        // neighbour falls back onto column c itself.
+        errors[ahead].e[k] = int16_t(errors[ahead].e[k] + toRight);
+        errors[c].e[k] = int16_t(toDown);
+        errors[behind].e[k] = int16_t(errors[behind].e[k] + err - toRight - toDown);
+      }
+      // Keep the unread spare from piling up row after row.
+      errors[width] = ErrorEntry{{0, 0, 0}};
+    }
+  }
+}
+
 }  // namespace
 
-void DitherLevel(TiledImage* image, int32_t level, int32_t colors) {
-  if (!TiledLevelExists(image, level)) return;
-  if (image->format != kTiledRgba8 && image->format != kTiledRgba16) return;
-  const bool eightBit = image->format == kTiledRgba8;
-  const TiledLevel& l = image->levels[level];
-  const int32_t width = l.width;
+bool DitherLevelInto(const TiledImage* from, TiledImage* to, int32_t level, int32_t colors) {
+  if (!TiledLevelExists(from, level) || !TiledLevelExists(to, level)) return true;
+  if (from->format != to->format) return true;
+  if (from->format != kTiledRgba8 && from->format != kTiledRgba16) return true;
+  const TiledLevel& l = from->levels[level];
+  if (to->levels[level].width != l.width || to->levels[level].height != l.height) return true;
 
   const Palette& palette = PaletteOf(colors);
   const int32_t count = palette.countLess1 + 1;
@@ -131,74 +295,27 @@ void DitherLevel(TiledImage* image, int32_t level, int32_t colors) {
   }
 
   // One entry per column and a spare past the right end that takes the error a row
-  // pushes off the image; it is never read.
-  std::vector<ErrorEntry> errors(size_t(width) + 1, ErrorEntry{{0, 0, 0}});
-
-  for (int32_t y = 0; y < l.height; ++y) {
-    const bool leftToRight = (y & 1) == 0;
-    const int32_t step = leftToRight ? 1 : -1;
-    for (int32_t i = 0; i < width; ++i) {
-      const int32_t c = leftToRight ? i : width - 1 - i;
-      int32_t ahead = c + step, behind = c - step;
-      if (ahead < 0) ahead = 0;
-      if (behind < 0) behind = 0;
-
-      uint8_t* p = TiledPixelAt(image, level, c, y);
-      int32_t input[4];
-      if (eightBit) {
-        uint32_t word;
-        std::memcpy(&word, p, 4);
-        input[0] = int32_t(word >> 24);
-        input[1] = int32_t((word >> 16) & 255);
-        input[2] = int32_t((word >> 8) & 255);
-        input[3] = int32_t(word & 255);
-      } else {
-        uint16_t s[4];
-        std::memcpy(s, p, 8);
-        for (int k = 0; k < 3; ++k) input[k] = EightBitOf(s[k]);
-        input[3] = s[3];
-      }
-
-      int32_t value[3];
-      for (int k = 0; k < 3; ++k) value[k] = Limit255(input[k] + errors[size_t(c)].e[k]);
-
-      int32_t best = 70000, chosen = 0;
-      for (int32_t e = 0; e < count; ++e) {
-        const int32_t dr = value[0] - colours[e].c[0];
-        const int32_t dg = value[1] - colours[e].c[1];
-        const int32_t db = value[2] - colours[e].c[2];
-        const int32_t distance = dr * dr + dg * dg + db * db;
-        if (distance < best) {
-          best = distance;
-          chosen = e;
-        }
-      }
-      const Rgb8& q = colours[chosen];
-      if (eightBit) {
-        const uint32_t word = uint32_t(q.c[0]) << 24 | uint32_t(q.c[1]) << 16 |
-                              uint32_t(q.c[2]) << 8 | uint32_t(input[3]);
-        std::memcpy(p, &word, 4);
-      } else {
-        const uint16_t s[4] = {uint16_t(FifteenBitOf(q.c[0])), uint16_t(FifteenBitOf(q.c[1])),
-                               uint16_t(FifteenBitOf(q.c[2])), uint16_t(input[3])};
-        std::memcpy(p, s, 8);
-      }
-
-      for (int k = 0; k < 3; ++k) {
-        const int32_t err = value[k] - q.c[k];
-        const int32_t t = input[k] < 255 - input[k] ? input[k] : 255 - input[k];
-        const Coefficients& w = kCoefficients[t];
-        const int32_t sum = w.right + w.downBehind + w.down;
-        const int32_t toRight = err * w.right / sum;
-        const int32_t toDown = err * w.down / sum;
-        // The writes follow this order, which matters at the left end, where a
-        // neighbour falls back onto column c itself.
-        errors[size_t(ahead)].e[k] = int16_t(errors[size_t(ahead)].e[k] + toRight);
-        errors[size_t(c)].e[k] = int16_t(toDown);
-        errors[size_t(behind)].e[k] = int16_t(errors[size_t(behind)].e[k] + err - toRight - toDown);
-      }
-      // Keep the unread spare from piling up row after row.
-      errors[size_t(width)] = ErrorEntry{{0, 0, 0}};
-    }
+  // pushes off the image; it is never read. This may run on a worker: no throwing.
+  ErrorEntry* errors = new (std::nothrow) ErrorEntry[size_t(l.width) + 1];
+  if (!errors) return false;
+  for (int32_t c = 0; c <= l.width; ++c) errors[c] = ErrorEntry{{0, 0, 0}};
+  const bool eightBit = from->format == kTiledRgba8;
+  if (IsCubeCorners(colours, count)) {
+    if (eightBit)
+      DitherRows<EightBitPixels>(from, to, level, CubeCorners{}, errors);
+    else
+      DitherRows<FifteenBitPixels>(from, to, level, CubeCorners{}, errors);
+  } else {
+    const PaletteSearch search = {colours, count};
+    if (eightBit)
+      DitherRows<EightBitPixels>(from, to, level, search, errors);
+    else
+      DitherRows<FifteenBitPixels>(from, to, level, search, errors);
   }
+  delete[] errors;
+  return true;
+}
+
+void DitherLevel(TiledImage* image, int32_t level, int32_t colors) {
+  DitherLevelInto(image, image, level, colors);
 }

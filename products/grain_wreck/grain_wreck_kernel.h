@@ -22,3 +22,6 @@ void WriteEdgeStrength(TiledImage* image, int32_t level);
 // 3 greys, anything else black/white) by serpentine variable-coefficient error
 // diffusion on 8-bit values. Alpha is kept.
 void DitherLevel(TiledImage* image, int32_t level, int32_t colors);
+// The same from `from` into `to` (of the same size and format; `from` may be `to`),
+// which spares copying the image first. False when the error row cannot be had.
+bool DitherLevelInto(const TiledImage* from, TiledImage* to, int32_t level, int32_t colors);
