@@ -55,12 +55,11 @@ VRect HostTileOf(const RenderJob* job) {
   return {area.top + r.top, area.left + r.left, area.top + r.bottom, area.left + r.right};
 }
 
-// A job's side buffer holds, per pixel, the unfiltered colour, the host's raw samples
-// (the input, overwritten by the output in a final render) and the selection byte. The
+// A job's side buffer holds, per pixel, the host's raw samples (the input, overwritten
+// by the output in a final render) and the selection byte. The
 // calling thread only copies raw rows to and from the host; converting, filtering and
 // composing all happen on the worker.
 struct SideBuffer {
-  Colour* originals;
   uint8_t* samples;
   uint8_t* selection;
 };
@@ -73,10 +72,22 @@ SideBuffer SideOf(RenderJob* job) {
   const int64_t pixels = int64_t(RectWidth(job->grid.jobRect)) * RectHeight(job->grid.jobRect);
   uint8_t* base = static_cast<uint8_t*>(job->sideBuffer.memory);
   SideBuffer side;
-  side.originals = reinterpret_cast<Colour*>(base);
-  side.samples = base + pixels * int64_t(sizeof(Colour));
+  side.samples = base;
   side.selection = side.samples + pixels * SampleStride();
   return side;
+}
+
+// The unfiltered colour of pixel i of row y of a job, decoded again where the compose
+// step needs it (most pixels of a plain render never do). Row y's samples are still the
+// input's until the row is encoded.
+Colour OriginalOf(const SideBuffer& side, const VRect& tile, bool hasInput, int32_t y,
+                  int32_t i) {
+  if (gCompose.renderMode == 2) return ReadColour(gRenderImage, 0, tile.left + i, tile.top + y);
+  if (!hasInput) return {0, 0, 0, 0};
+  Colour c;
+  DecodeHostPixels(gLayout, side.samples + (int64_t(y) * RectWidth(tile) + i) * SampleStride(),
+                   1, &c);
+  return c;
 }
 
 // Calling thread: the job's raw samples and selection from the host.
@@ -112,47 +123,46 @@ void RunRenderJob(RenderJob* job) {
   const bool hasInput = job->hostData & kJobHasInput;
   const bool hasMask = job->hostData & kJobHasSelection;
   const int32_t rowBytes = width * SampleStride();
+  Colour row[kJobTileSize];
   for (int32_t y = 0; y < height; ++y) {
-    Colour* original = side.originals + int64_t(y) * width;
     if (gCompose.renderMode == 2) {
       // The image is only written on the calling thread, one finished job at a time,
       // and never where another job reads.
       for (int32_t i = 0; i < width; ++i)
-        original[i] = ReadColour(gRenderImage, 0, tile.left + i, tile.top + y);
-    } else if (hasInput)
-      DecodeHostPixels(gLayout, side.samples + int64_t(y) * rowBytes, width, original);
-    else
-      for (int32_t i = 0; i < width; ++i) original[i] = {0, 0, 0, 0};
+        row[i] = ReadColour(gRenderImage, 0, tile.left + i, tile.top + y);
+    } else if (hasInput) {
+      DecodeHostPixels(gLayout, side.samples + int64_t(y) * rowBytes, width, row);
+    } else {
+      for (int32_t i = 0; i < width; ++i) row[i] = {0, 0, 0, 0};
+    }
     const uint8_t* selection = side.selection + int64_t(y) * width;
     float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
-      cell[0] = original[i].red;
-      cell[1] = original[i].green;
-      cell[2] = original[i].blue;
-      cell[3] = original[i].alpha;
+      cell[0] = row[i].red;
+      cell[1] = row[i].green;
+      cell[2] = row[i].blue;
+      cell[3] = row[i].alpha;
       cell[4] = hasMask ? float(selection[i]) * (1.0f / 255.0f) : 1.0f;
     }
   }
 
   RunProductJob(job, job->kind);
 
-  Colour result[kJobTileSize];
   for (int32_t y = 0; y < height; ++y) {
-    const Colour* original = side.originals + int64_t(y) * width;
     float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
       const Colour filtered = {cell[0], cell[1], cell[2], cell[3]};
-      result[i] = ComposeIsPlainNormal(gCompose, filtered, cell[4])
-                       ? ComposePlainNormal(filtered)
-                       : ComposePixel(gCompose, tile.left + i, tile.top + y, filtered,
-                                      original[i], cell[4]);
-      cell[0] = result[i].red;
-      cell[1] = result[i].green;
-      cell[2] = result[i].blue;
-      cell[3] = result[i].alpha;
+      row[i] = ComposeIsPlainNormal(gCompose, filtered, cell[4])
+                   ? ComposePlainNormal(filtered)
+                   : ComposePixel(gCompose, tile.left + i, tile.top + y, filtered,
+                                  OriginalOf(side, tile, hasInput, y, i), cell[4]);
+      cell[0] = row[i].red;
+      cell[1] = row[i].green;
+      cell[2] = row[i].blue;
+      cell[3] = row[i].alpha;
     }
     if (gCompose.renderMode == 0)
-      EncodeHostPixels(gLayout, result, width, side.samples + int64_t(y) * rowBytes);
+      EncodeHostPixels(gLayout, row, width, side.samples + int64_t(y) * rowBytes);
   }
 }
 
@@ -268,7 +278,7 @@ OSErr RunRender(int32_t mode) {
   // Every plane is requested, so input and output pixels have the same samples and the
   // output can be written over the input in place.
   gLayout = CurrentPixelLayout();
-  gRenderOps.sideBytesPerPixel = sizeof(Colour) + size_t(SampleStride()) + 1;
+  gRenderOps.sideBytesPerPixel = size_t(SampleStride()) + 1;
   if (PrepareRender(gState))
     RunJobs(kJobKindRender, DefaultJobParams(), gWorkingRect, gRenderOps, gState);
 
