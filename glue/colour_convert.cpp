@@ -159,16 +159,14 @@ void RgbToHsl(float r, float g, float b, float& h, float& s, float& l) {
   float delta = v - m;
   if (!(delta > 0)) return;
   s = l <= 0.5f ? delta / (v + m) : delta / (2.0f - v - m);
-  float rc = (v - r) / delta;
-  float gc = (v - g) / delta;
-  float bc = (v - b) / delta;
-  // Exact float comparisons in this order: pure red lands on 6/6 = 1, not 0.
+  // Exact float comparisons in this order: pure red lands on 6/6 = 1, not 0. Each
+  // branch divides only for the distance it uses.
   if (r == v) {
-    h = g == m ? 5.0f + bc : 1.0f - gc;
+    h = g == m ? 5.0f + (v - b) / delta : 1.0f - (v - g) / delta;
   } else if (g == v) {
-    h = b == m ? 1.0f + rc : 3.0f - bc;
+    h = b == m ? 1.0f + (v - r) / delta : 3.0f - (v - b) / delta;
   } else {
-    h = r == m ? 3.0f + gc : 5.0f - rc;
+    h = r == m ? 3.0f + (v - g) / delta : 5.0f - (v - r) / delta;
   }
   h = h * 0.16666667f;
 }

@@ -15,7 +15,12 @@ namespace {
 
 struct PoolSlot {
   RenderJob* job = nullptr;
+  // The slot's worker stays for the whole run and takes one job per start signal:
+  // starting a thread for each of a large image's thousand jobs costs more than the
+  // pixel work of a small job.
   PlatformThread* thread = nullptr;
+  PlatformEvent* start = nullptr;
+  std::atomic<bool> quit{false};
   std::atomic<int> done{0};
   bool busy = false;
   // The slot's buffers, lent to each job it runs and kept for the whole run: a job's
@@ -76,17 +81,32 @@ int gFailNextStarts = 0;
 
 void WorkerMain(void* context) {
   PoolSlot* slot = static_cast<PoolSlot*>(context);
-  RenderJob* job = slot->job;
-  job->ops->run(job);
-  slot->done.store(1, std::memory_order_release);
-  PlatformEventSignal(gJobDone);
+  for (;;) {
+    PlatformEventWait(slot->start, -1);
+    if (slot->quit.load(std::memory_order_acquire)) return;
+    RenderJob* job = slot->job;
+    job->ops->run(job);
+    // The job is the calling thread's again from here on.
+    slot->done.store(1, std::memory_order_release);
+    PlatformEventSignal(gJobDone);
+  }
 }
 
-void ReleaseJob(PoolSlot* slot) {
+// Ends the slot's worker at the end of a run.
+void StopWorker(PoolSlot* slot) {
   if (slot->thread) {
+    slot->quit.store(true, std::memory_order_release);
+    PlatformEventSignal(slot->start);
     PlatformThreadJoin(slot->thread);
     slot->thread = nullptr;
   }
+  if (slot->start) {
+    PlatformEventDestroy(slot->start);
+    slot->start = nullptr;
+  }
+}
+
+void ReleaseJob(PoolSlot* slot) {
   if (slot->job) {
     delete slot->job;  // its buffers belong to the slot
     slot->job = nullptr;
@@ -136,8 +156,13 @@ bool StartJob(int32_t k, int32_t kind, const JobParams& params, const JobGrid& g
   slot->busy = true;
   slot->done.store(0, std::memory_order_relaxed);
   job->phase = 0;
-  slot->thread = PlatformThreadStart(WorkerMain, slot, kWorkerStackBytes);
   if (!slot->thread) {
+    if (!slot->start) slot->start = PlatformEventCreate();
+    if (slot->start) slot->thread = PlatformThreadStart(WorkerMain, slot, kWorkerStackBytes);
+  }
+  if (slot->thread) {
+    PlatformEventSignal(slot->start);
+  } else {
     // No thread to be had: do the work here rather than lose the job.
     ops.run(job);
     slot->done.store(1, std::memory_order_release);
@@ -167,11 +192,6 @@ void FinishJob(PoolSlot* slot) {
       SetResult(userCanceledErr);
     }
     if (CurrentResult() == userCanceledErr) gRun.cancelled = true;
-  }
-  // The worker is done with the job; join it before the job's memory is touched again.
-  if (slot->thread) {
-    PlatformThreadJoin(slot->thread);
-    slot->thread = nullptr;
   }
   if (!gRun.cancelled && job->ops->finish) job->ops->finish(job);
   const int32_t total = job->total;
@@ -289,6 +309,7 @@ void RunJobs(int32_t kind, const JobParams& params, const VRect& area, const Job
   }
 
   for (int i = 0; i < workers; ++i) {
+    StopWorker(&slots[i]);
     ReleaseJob(&slots[i]);
     FreeSlotBuffers(&slots[i]);
   }

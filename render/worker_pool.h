@@ -8,8 +8,9 @@
 //  - Only the calling thread talks to the host: a job is prepared (pixels requested and
 //    copied in) and finished (pixels composed and written out) on the calling thread;
 //    the worker thread only runs the pixel work on its own tile buffer and reads tables
-//    that stay unchanged while jobs run. No locks: each slot hands its job over through
-//    a completion flag and one pool-wide event.
+//    that stay unchanged while jobs run. Each slot has one worker thread for the length
+//    of a run; no locks: a job goes to the worker with the slot's start event and comes
+//    back through a completion flag and one pool-wide event.
 //  - The pool owns each job and its buffers; a slot lends the same buffers to each job
 //    it runs (the margin cells cleared) and releases them at the end of the run.
 //  - Errors: a host error stays in the plug-in's result; cancel sets -128; jobs that
