@@ -349,21 +349,23 @@ Colour GlueBlend(Colour f, Colour o, int mode) {
   switch (mode) {
     case 1:  // normal: the filtered colour, by far the most used; no per-channel switch
       break;
+    // Where only hue and saturation of a colour are used, its HSL form gives the same
+    // two values without the luma's extra conversion.
     case 15:  // color: A's hue and saturation at B's luma
-      Hsy(A, h, s, y);
+      Hsl(A, h, s, y);
       R = FromHsy(h, s, FromFixed(Luma(B)));
       break;
     case 16:  // luminance: B's hue and saturation at A's luma
-      Hsy(B, hB, sB, yB);
+      Hsl(B, hB, sB, yB);
       R = FromHsy(hB, sB, FromFixed(Luma(A)));
       break;
     case 22:  // saturation: A's saturation with B's hue and luma
-      Hsy(A, h, s, y);
+      Hsl(A, h, s, y);
       Hsy(B, hB, sB, yB);
       R = FromHsy(hB, s, yB);
       break;
     case 23:  // hue: A's hue with B's saturation and luma
-      Hsy(A, h, s, y);
+      Hsl(A, h, s, y);
       Hsy(B, hB, sB, yB);
       R = FromHsy(h, sB, yB);
       break;
