@@ -10,28 +10,9 @@ readonly kStampName=.source-version
 readonly kSourceEntriesFile=/etc/apt/sources.list.d/debian-src.sources
 readonly kSourceEntriesListFile=/etc/apt/sources.list.d/debian-src.list
 
-Say() { echo "build-zlib: $*"; }
-
-Fail() {
-    echo "build-zlib: ERROR: $*" >&2
-    exit 1
-}
-
-# Runs a command quietly; shows the tail of its output only when it fails.
-RunQuiet() {
-    local log
-    log=$(mktemp)
-    if ! "$@" >"$log" 2>&1; then
-        tail -n 25 "$log" >&2
-        rm -f "$log"
-        return 1
-    fi
-    rm -f "$log"
-}
-
-AptGet() {
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
-}
+kScriptTag=build-zlib
+# shellcheck source=scripts/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ArchDir() { echo "$kDepsRoot/zlib-$1"; }
 

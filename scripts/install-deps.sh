@@ -18,28 +18,9 @@ readonly kPackages=(
     libimage-exiftool-perl
 )
 
-Say() { echo "install-deps: $*"; }
-
-Fail() {
-    echo "install-deps: ERROR: $*" >&2
-    exit 1
-}
-
-# Runs a command quietly; shows the tail of its output only when it fails.
-RunQuiet() {
-    local log
-    log=$(mktemp)
-    if ! "$@" >"$log" 2>&1; then
-        tail -n 25 "$log" >&2
-        rm -f "$log"
-        return 1
-    fi
-    rm -f "$log"
-}
-
-AptGet() {
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
-}
+kScriptTag=install-deps
+# shellcheck source=scripts/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # True when some instance of the package is unpacked and configured (second status letter 'i').
 IsInstalled() {
