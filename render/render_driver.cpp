@@ -113,6 +113,51 @@ void LoadJobPixels(RenderJob* job) {
   }
 }
 
+// Each 8-bit value as the float the sample decoder gives it, value * (1 / 255).
+struct UnitTable {
+  float value[256];
+  UnitTable() {
+    for (int i = 0; i < 256; ++i) value[i] = float(i) * (1.0f / 255.0f);
+  }
+};
+
+// A plain-normal channel straight to its 8-bit sample: the 15-bit round trip k of
+// ComposePlainNormal, then FloatToSample(k / 32768, 255), which is exactly
+// (k * 255 + 16384) >> 15 in integers.
+inline uint8_t PlainNormalSample8(float v) {
+  const int32_t k = !(v > 0.0f) ? 0 : v >= 1.0f ? 32768 : int32_t(v * 32768.0f);
+  return uint8_t((k * 255 + 16384) >> 15);
+}
+
+// The compose step of a final render into an 8-bit image, writing the host's samples
+// directly: the common plain-normal pixels without going through float colours again,
+// the others through ComposePixel. A pixel's original is read before its own samples
+// are overwritten.
+void ComposeEightBitRows(RenderJob* job, const SideBuffer& side, const VRect& tile,
+                         bool hasInput) {
+  const int32_t width = RectWidth(tile), height = RectHeight(tile);
+  const int32_t stride = SampleStride();
+  const int32_t rowBytes = width * stride;
+  const bool grey = gLayout.outSamples < 3;
+  for (int32_t y = 0; y < height; ++y) {
+    const float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
+    uint8_t* samples = side.samples + int64_t(y) * rowBytes;
+    for (int32_t i = 0; i < width; ++i, cell += kCellFloats, samples += stride) {
+      const Colour filtered = {cell[0], cell[1], cell[2], cell[3]};
+      if (!grey && ComposeIsPlainNormal(gCompose, filtered, cell[4])) {
+        samples[0] = PlainNormalSample8(filtered.red);
+        samples[1] = PlainNormalSample8(filtered.green);
+        samples[2] = PlainNormalSample8(filtered.blue);
+        if (gLayout.outAlpha >= 0) samples[gLayout.outAlpha] = 255;
+      } else {
+        const Colour result = ComposePixel(gCompose, tile.left + i, tile.top + y, filtered,
+                                           OriginalOf(side, tile, hasInput, y, i), cell[4]);
+        EncodeHostPixels(gLayout, &result, 1, samples);
+      }
+    }
+  }
+}
+
 // Worker thread: samples to colours, the product's pixel work, the compose step (pure
 // arithmetic on the job's own buffers and the render's fixed settings) and, for a final
 // render, colours back to the host's samples.
@@ -130,6 +175,21 @@ void RunRenderJob(RenderJob* job) {
       // and never where another job reads.
       for (int32_t i = 0; i < width; ++i)
         row[i] = ReadColour(gRenderImage, 0, tile.left + i, tile.top + y);
+    } else if (hasInput && gLayout.kind == 0 && !gLayout.grey) {
+      // 8-bit colour straight into the cells, with the decoder's own arithmetic.
+      static const UnitTable units;
+      const uint8_t* samples = side.samples + int64_t(y) * rowBytes;
+      const uint8_t* selection = side.selection + int64_t(y) * width;
+      const int32_t stride = SampleStride();
+      float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
+      for (int32_t i = 0; i < width; ++i, cell += kCellFloats, samples += stride) {
+        cell[0] = units.value[samples[0]];
+        cell[1] = units.value[samples[1]];
+        cell[2] = units.value[samples[2]];
+        cell[3] = gLayout.inAlpha >= 0 ? units.value[samples[gLayout.inAlpha]] : 1.0f;
+        cell[4] = hasMask ? units.value[selection[i]] : 1.0f;
+      }
+      continue;
     } else if (hasInput) {
       DecodeHostPixels(gLayout, side.samples + int64_t(y) * rowBytes, width, row);
     } else {
@@ -148,6 +208,10 @@ void RunRenderJob(RenderJob* job) {
 
   RunProductJob(job, job->kind);
 
+  if (gCompose.renderMode == 0 && gLayout.kind == 0) {
+    ComposeEightBitRows(job, side, tile, hasInput);
+    return;
+  }
   for (int32_t y = 0; y < height; ++y) {
     float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
     for (int32_t i = 0; i < width; ++i, cell += kCellFloats) {
