@@ -120,6 +120,7 @@ struct UnitTable {
     for (int i = 0; i < 256; ++i) value[i] = float(i) * (1.0f / 255.0f);
   }
 };
+const UnitTable kUnits;
 
 // A plain-normal channel straight to its 8-bit sample: the 15-bit round trip k of
 // ComposePlainNormal, then FloatToSample(k / 32768, 255), which is exactly
@@ -177,17 +178,16 @@ void RunRenderJob(RenderJob* job) {
         row[i] = ReadColour(gRenderImage, 0, tile.left + i, tile.top + y);
     } else if (hasInput && gLayout.kind == 0 && !gLayout.grey) {
       // 8-bit colour straight into the cells, with the decoder's own arithmetic.
-      static const UnitTable units;
       const uint8_t* samples = side.samples + int64_t(y) * rowBytes;
       const uint8_t* selection = side.selection + int64_t(y) * width;
       const int32_t stride = SampleStride();
       float* cell = JobCell(job, job->grid.jobRect.left, job->grid.jobRect.top + y);
       for (int32_t i = 0; i < width; ++i, cell += kCellFloats, samples += stride) {
-        cell[0] = units.value[samples[0]];
-        cell[1] = units.value[samples[1]];
-        cell[2] = units.value[samples[2]];
-        cell[3] = gLayout.inAlpha >= 0 ? units.value[samples[gLayout.inAlpha]] : 1.0f;
-        cell[4] = hasMask ? units.value[selection[i]] : 1.0f;
+        cell[0] = kUnits.value[samples[0]];
+        cell[1] = kUnits.value[samples[1]];
+        cell[2] = kUnits.value[samples[2]];
+        cell[3] = gLayout.inAlpha >= 0 ? kUnits.value[samples[gLayout.inAlpha]] : 1.0f;
+        cell[4] = hasMask ? kUnits.value[selection[i]] : 1.0f;
       }
       continue;
     } else if (hasInput) {

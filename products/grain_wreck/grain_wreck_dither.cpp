@@ -4,6 +4,7 @@
 #include <new>
 
 #include "products/grain_wreck/grain_wreck_kernel.h"
+#include "products/grain_wreck/grain_wreck_pixels.h"
 
 namespace {
 
@@ -150,33 +151,20 @@ inline int32_t Share(int32_t err, uint32_t weight, uint64_t reciprocal) {
 // written back with that alpha.
 struct EightBitPixels {
   static constexpr int32_t kBytes = 4;
-  static void Read(const uint8_t* p, int32_t input[4]) {
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    input[0] = int32_t(word >> 24);
-    input[1] = int32_t((word >> 16) & 255);
-    input[2] = int32_t((word >> 8) & 255);
-    input[3] = int32_t(word & 255);
-  }
+  static void Read(const uint8_t* p, int32_t input[4]) { PackedRgba8::Load(p, input); }
   static void Write(uint8_t* p, const Rgb8& q, int32_t alpha) {
-    const uint32_t word = uint32_t(q.c[0]) << 24 | uint32_t(q.c[1]) << 16 |
-                          uint32_t(q.c[2]) << 8 | uint32_t(alpha);
-    std::memcpy(p, &word, 4);
+    PackedRgba8::Store(p, q.c[0], q.c[1], q.c[2], alpha);
   }
 };
 
 struct FifteenBitPixels {
   static constexpr int32_t kBytes = 8;
   static void Read(const uint8_t* p, int32_t input[4]) {
-    uint16_t s[4];
-    std::memcpy(s, p, 8);
-    for (int k = 0; k < 3; ++k) input[k] = EightBitOf(s[k]);
-    input[3] = s[3];
+    Rgba15::Load(p, input);
+    for (int k = 0; k < 3; ++k) input[k] = EightBitOf(input[k]);
   }
   static void Write(uint8_t* p, const Rgb8& q, int32_t alpha) {
-    const uint16_t s[4] = {uint16_t(FifteenBitOf(q.c[0])), uint16_t(FifteenBitOf(q.c[1])),
-                           uint16_t(FifteenBitOf(q.c[2])), uint16_t(alpha)};
-    std::memcpy(p, s, 8);
+    Rgba15::Store(p, FifteenBitOf(q.c[0]), FifteenBitOf(q.c[1]), FifteenBitOf(q.c[2]), alpha);
   }
 };
 

@@ -74,13 +74,7 @@ class GrainWreckRun : public ::testing::Test {
     ForgetPluginState(host);
     UnloadModule(host);
   }
-  RunResult Run(const Settings& s) {
-    host.recordedDescriptor = Action(s);
-    host.hasRecordedDescriptor = true;
-    host.settings.replayDescriptor = true;
-    host.settings.playInfo = plugInDialogSilent;
-    return RunFilter(host, {false});
-  }
+  RunResult Run(const Settings& s) { return RunRecordedAction(host, Action(s)); }
   TestHost host;
 };
 

@@ -4,6 +4,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "filterhost/test_host.h"
 
@@ -22,6 +24,17 @@ inline std::string ShippedModulePath(const std::string& folder, bool velvetHue) 
 #else
   return folder + (velvetHue ? "/Velvet Hue-168.so" : "/Grain Wreck-168.so");
 #endif
+}
+
+// Replays a recorded action as a host does when it plays one: the items become the
+// descriptor attached at Start, the dialog is off, Parameters is not called.
+inline RunResult RunRecordedAction(TestHost& host, std::vector<DescriptorItem> items,
+                                   int16_t playInfo = plugInDialogSilent) {
+  host.recordedDescriptor = std::move(items);
+  host.hasRecordedDescriptor = true;
+  host.settings.replayDescriptor = true;
+  host.settings.playInfo = playInfo;
+  return RunFilter(host, {false});
 }
 
 #if defined(TALLOW_PRODUCT_VELVET_HUE) || defined(TALLOW_PRODUCT_GRAIN_WRECK)
